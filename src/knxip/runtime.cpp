@@ -1,0 +1,47 @@
+#include "knxip/runtime.hpp"
+
+#include <system_error>
+
+namespace tavrel::knxip {
+
+Runtime::Runtime() : context_(std::make_shared<asio::io_context>()) {}
+
+std::expected<std::unique_ptr<Runtime>, std::error_code> Runtime::start(unsigned threads) {
+    if (threads == 0) threads = std::thread::hardware_concurrency();
+    if (threads == 0) threads = 1;
+    std::unique_ptr<Runtime> runtime(new Runtime());
+    runtime->guard_.emplace(runtime->context_->get_executor());
+    try {
+        for (unsigned i = 0; i < threads; ++i) {
+            runtime->workers_.emplace_back([context = runtime->context_] { context->run(); });
+        }
+    } catch (const std::system_error& e) {
+        // Thread creation is the one failure here; the destructor joins whatever started.
+        return std::unexpected(e.code());
+    }
+    return runtime;
+}
+
+Runtime::~Runtime() {
+    shutdown();
+}
+
+void Runtime::shutdown() {
+    guard_.reset();
+    context_->stop();
+    for (auto& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+}
+
+asio::awaitable<void> sleep_until(Clock::time_point deadline) {
+    asio::steady_timer timer(co_await asio::this_coro::executor);
+    timer.expires_at(deadline);
+    co_await timer.async_wait(use_nothrow);
+}
+
+asio::awaitable<void> sleep_for(Clock::duration delay) {
+    co_await sleep_until(Clock::now() + delay);
+}
+
+}  // namespace tavrel::knxip
