@@ -4,11 +4,6 @@
 
 namespace tavrel::python {
 
-PyObject* load_knxproj_json(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "load_knxproj_json is not built yet");
-    return nullptr;
-}
-
 PyObject* discover_gateways_json(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
     PyErr_SetString(PyExc_NotImplementedError, "discover_gateways_json is not built yet");
     return nullptr;
