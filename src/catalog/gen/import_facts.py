@@ -21,6 +21,7 @@ F16_MAX = "670433.28"
 #   with suffix L (linear), Q (quantity), O (offset), Y (two-digit year), K (step code);
 #   F16, F32; C<n>a/C<n>l characters (p: padded); T12 terminated text; Vl/Vu variable text;
 #   Z control octet; DT the date-and-time record; {..} a record; [n ..] a repeated group.
+DT = "UO8 R4 U4 R3 U5 U3 U5 R2 U6 R2 U6 G16"
 LAYOUTS = {
     "1": "B", "2": "G2", "3": "B UK3", "4.001": "C1a", "4.002": "C1l",
     "5": "U8", "5.001": "UL8", "5.003": "UL8",
@@ -49,7 +50,7 @@ LAYOUTS = {
     "247": "UO8 R4 U4 R3 U5 U3 U5 R2 U6 R2 U6 G8 B R7 U16 U16", "248": "E8 U8 U8 U8 G8",
     "250": "R4 B U3 R4 B U3 G8", "251": "UL8 UL8 UL8 UL8 R8 R4 G4",
     "252": "R4 B U3 R4 B U3 R4 B U3 R4 B U3 G8", "253": "R4 B U3 R4 B U3 R4 B U3 G8",
-    "254": "R4 B U3 R4 B U3 R4 B U3", "255": "F32 F32", "256": "[2 DT]",
+    "254": "R4 B U3 R4 B U3 R4 B U3", "255": "F32 F32", "256": "[2 " + DT + "]",
     "257": "F32 F32 F32", "265": "DT R7 B", "266": "DT F32", "267": "DT Vu", "268": "DT U8",
     "269": "DT {S32 U8 G8}", "270": "DT F32 F32 F32",
     "271": "{E3 U5 R2 U6 R2 U6} U4 U4 U8 U6 E2 R1 G7", "272": "E8 U16 U16 U8 U8",
@@ -59,7 +60,6 @@ LAYOUTS = {
     "281": "DT T12 [4 S32 U8 G8]", "282": "DT T12 [5 S32 U8 G8]",
     "283": "DT T12 [6 S32 U8 G8]", "284": "DT T12 [11 S32 U8 G8]",
 }
-DT = "UO8 R4 U4 R3 U5 U3 U5 R2 U6 R2 U6 G16"
 
 # Grids of the quantity fields, by row (every quantity field of the row shares it).
 STEPS = {
@@ -129,13 +129,13 @@ COUNTERPARTS = {"201.100": "20.102", "201.102": "20.103", "201.104": "20.105",
                 "201.107": "20.002", "201.108": "20.003", "201.109": "20.106"}
 CONVERTED = {}
 
-POSITIVE_AT_ZERO = {"set", "valid", "active", "true", "enabled", "on", "yes"}
+POSITIVE_AT_ZERO = {"set", "valid", "active", "true", "enable", "enabled", "on", "yes"}
 
 
 def layout_for(rid):
     main = rid.split(".")[0]
     text = LAYOUTS.get(rid) or LAYOUTS[main]
-    return text.replace("DT", "{" + DT + "}")
+    return text.replace("DT", "{" + DT + "}") if "[2 " not in text else text
 
 
 def tokenize(text):
@@ -174,6 +174,16 @@ def dec_text(value):
     return text
 
 
+def metering_label(text):
+    """Writes the decade of a metering unit out as a plain decimal ("energy 0.001 Wh")."""
+    def decade(m):
+        e = int(m.group(1))
+        return format(Decimal(1).scaleb(e), "f")
+    text = re.sub(r"10\^(-?\d+)", decade, text)
+    text = re.sub(r"m3/s$", "m3/sec", text)
+    return text.replace("units for HCA (dimensionless)", "units for HCA")
+
+
 def special_meaning(row, field, raw, text):
     t = text.lower()
     if "any day" in t:
@@ -210,6 +220,12 @@ def scalar(row, tok, f, path_names):
         bands = f.get("reserved_codes") or []
         if row.id == "229.001":
             bands = []
+        if bands:
+            codes = [c for c in codes
+                     if not (str(c[1]).lower().startswith("reserved")
+                             and any(lo <= c[0] <= hi for lo, hi in bands))]
+        if row.id == "229.001":
+            codes = [[v, metering_label(t)] for v, t in codes]
         if bands and codes:
             node["range"] = [str(min(c[0] for c in codes)), str(max(c[0] for c in codes))]
         if codes:
@@ -274,7 +290,8 @@ def is_tariff(row, f):
 def add_specials(row, node, f):
     if is_tariff(row, f):
         node["range"] = ["0", "254"]
-        node["resolution"] = "1"
+        if f.get("resolution"):
+            node["resolution"] = "1"
         node["special"] = [["0xFF", 0]]
         node.pop("codes", None)
         node.pop("bands", None)
@@ -397,6 +414,7 @@ class Builder:
                 if m.group(3):
                     node["padded"] = True
                 if f["bits"] != 8 * count:
+                    node["name"] = f"{f['name']}{2 - (f['bits'] - 8 * count) // 8}"
                     # Two one-octet containers drawn from one two-octet fact (231.001).
                     self.pos -= 1
                     f = dict(f)
@@ -404,7 +422,7 @@ class Builder:
                     self.facts[self.pos] = f
                     if f["bits"] == 0:
                         self.pos += 1
-                    node["name"] = f"{f['name']}{2 - f['bits'] // 8}"
+                    node["name"] = f"{f['name']}{1 + f['bits'] // 8}"
                 nodes.append(node)
                 continue
             if tok == "T12":
@@ -567,6 +585,19 @@ def finish(out, facts):
             if n["kind"] == "repeat":
                 n["name"] = "EnergyRegisters"
                 n["embedded"] = "235.001"
+    if main == "235":
+        energy = top[0]["name"]
+        out_edges = [["E", energy, False], ["T", "Tariff", False]]
+        facts = dict(facts)
+        facts["validity"] = []
+        out["validity"] = out_edges
+    if rid == "231.001":
+        for n, name in zip(top, ("Language1", "Language2", "Region1", "Region2")):
+            n["name"] = name
+    if rid == "11.001":
+        for n in top:
+            if n["name"] in ("Day", "Month"):
+                n["resolution"] = "1"
     if main == "269":
         for n in top:
             if n["kind"] == "record" and n["name"] != "Date and Time":
@@ -604,6 +635,8 @@ def finish(out, facts):
                     edges.append(edge)
     if edges:
         out["validity"] = edges
+    elif main == "235":
+        pass
     if has_dt and rid != "247.600":
         out["relations"] = [["HourOfDay", 24, ["Minutes", "Seconds"]]]
 
