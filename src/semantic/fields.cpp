@@ -68,6 +68,23 @@ const FieldNode* find_control(Slice<FieldNode> nodes, std::uint32_t depth) {
     return nullptr;
 }
 
+std::optional<std::string_view> find_text(Slice<FieldNode> nodes, std::string_view name,
+                                          std::uint32_t depth) {
+    if (depth > kMaxDepth) return std::nullopt;
+    for (const FieldNode& node : nodes) {
+        if (node.name == name) return node.name;
+        if (node.kind == NodeKind::BitGroup && node.group != nullptr) {
+            for (const catalog::NamedBit& bit : node.group->bits) {
+                if (bit.name == name) return bit.name;
+            }
+        }
+        if (is_container(node)) {
+            if (auto hit = find_text(node.children, name, depth + 1)) return hit;
+        }
+    }
+    return std::nullopt;
+}
+
 const FieldNode* find_enclosing(Slice<FieldNode> nodes, std::string_view name,
                                 std::uint32_t depth) {
     if (depth > kMaxDepth) return nullptr;
@@ -116,6 +133,10 @@ const FieldNode* find_repeat(Slice<FieldNode> fields, std::string_view name) {
 
 bool declared_name(Slice<FieldNode> fields, std::string_view name) {
     return count_declarations(fields, name) > 0;
+}
+
+std::optional<std::string_view> declaration_text(Slice<FieldNode> fields, std::string_view name) {
+    return find_text(fields, name, 1);
 }
 
 std::uint32_t count_declarations(Slice<FieldNode> fields, std::string_view name) {

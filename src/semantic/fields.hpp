@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "catalog/schema.hpp"
@@ -33,6 +34,10 @@ const FieldNode* find_repeat(Slice<FieldNode> fields, std::string_view name);
 
 // Whether any node (containers included) or named bit carries `name`.
 bool declared_name(Slice<FieldNode> fields, std::string_view name);
+
+// The catalogue's own text of the first declaration (node or named bit) called `name`, so that a
+// fault can name it without borrowing the caller's text; none when the name is not declared.
+std::optional<std::string_view> declaration_text(Slice<FieldNode> fields, std::string_view name);
 
 // Nodes and named bits called `name`, counting no further than 2.
 std::uint32_t count_declarations(Slice<FieldNode> fields, std::string_view name);
