@@ -14,8 +14,8 @@ constexpr NamedBit kZ8StatusBits[] = {
 };
 
 constexpr Z8Command kZ8Commands[] = {
-    {"NormalWrite", 0, false}, {"Override", 1, false},  {"Release", 2, true},
-    {"SetOSV", 3, true},       {"ResetOSV", 4, false},  {"AlarmAck", 5, true},
+    {"NormalWrite", 0, false}, {"Override", 1, false}, {"Release", 2, true},
+    {"SetOSV", 3, true},       {"ResetOSV", 4, false}, {"AlarmAck", 5, true},
     {"SetToDefault", 6, true},
 };
 
@@ -35,7 +35,9 @@ constinit const Z8Definition Z8{
     CodeTable{kZ8FaultCodes, kZ8FaultBands},
 };
 
-Slice<Row> rows() { return detail::kTable; }
+Slice<Row> rows() {
+    return detail::kTable;
+}
 
 const Row* find(DptId id) {
     const Slice<Row> table = detail::kTable;
