@@ -103,12 +103,12 @@ GROUP_NAMES = {
     "2": ["ControlValue"], "6": ["Status"], "15": ["Flags"], "19": ["Flags"],
     "21": ["Attributes"], "22": ["Attributes"], "27": ["Attributes"], "30": ["Channels"],
     "207": ["Attributes"], "209": ["Attributes"], "210": ["Attributes"], "214": ["Attributes"],
-    "215": ["Attributes"], "216": ["FuelTypes"], "219": ["SupportedFields", "AlarmStatus"],
+    "215": ["Attributes"], "216": ["FuelType"], "219": ["SupportedFields", "AlarmStatus"],
     "235": ["Validity"], "237": ["Flags"], "238": ["Flags"], "240": ["Validity"],
     "241": ["Status"], "242": ["Validity"], "243": ["Validity"], "244": ["HS"], "246": ["BS"],
     "247": ["Flags"], "248": ["GearFeat"], "250": ["Masks"], "251": ["Masks"],
     "252": ["Masks"], "253": ["Masks"], "269": ["Validity"], "271": ["VirtualContacts"],
-    "273": ["Validity"], "274": ["Validity"], "276": ["Flags"], "277": ["Validity"],
+    "273": ["Mask"], "274": ["Mask"], "276": ["Flags"], "277": ["Validity"],
 }
 
 DT_EDGES = [["ND", "DayOfMonth", True], ["ND", "Month", True], ["NDoW", "DayOfWeek", True],
@@ -130,6 +130,9 @@ COUNTERPARTS = {"201.100": "20.102", "201.102": "20.103", "201.104": "20.105",
 CONVERTED = {}
 
 POSITIVE_AT_ZERO = {"set", "valid", "active", "true", "enable", "enabled", "on", "yes"}
+
+
+ROW_GROUP_NAMES = {"21.002": "DeviceControl"}
 
 
 def layout_for(rid):
@@ -336,7 +339,7 @@ class Builder:
     def group(self, bits):
         row = self.row
         names = GROUP_NAMES.get(row.main, ["Flags"])
-        name = names[min(row.groups, len(names) - 1)]
+        name = ROW_GROUP_NAMES.get(row.id) or names[min(row.groups, len(names) - 1)]
         row.groups += 1
         flags = []
         mask = 0
