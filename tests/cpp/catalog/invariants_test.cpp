@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -55,12 +56,17 @@ struct Walk {
     std::vector<std::string_view> names;
     std::set<std::string_view> scalar_names;
     std::set<std::string_view> bit_names;
+    // The repeated group enclosing each name (nullptr outside any): an edge or a relation may
+    // only join names read in the same instance.
+    std::map<std::string_view, const FieldNode*> scope;
+    const FieldNode* repeat = nullptr;
     std::size_t max_depth = 0;
     std::uint64_t offset = 0;
 
     void node(const FieldNode& n, std::size_t depth, bool in_repeat) {
         max_depth = std::max(max_depth, depth);
         names.push_back(n.name);
+        scope.emplace(n.name, repeat);
         const bool character = n.kind == NodeKind::Chars || n.kind == NodeKind::TerminatedText ||
                                n.kind == NodeKind::VariableText;
         if (character) {
@@ -90,9 +96,14 @@ struct Walk {
         if (n.kind == NodeKind::Record || n.kind == NodeKind::RepeatedGroup) {
             EXPECT_FALSE(n.children.empty()) << where(row, n.name);
             const std::uint64_t start = offset;
+            const FieldNode* outer = repeat;
+            if (n.kind == NodeKind::RepeatedGroup) {
+                repeat = &n;
+            }
             for (const FieldNode& child : n.children) {
                 node(child, depth + 1, in_repeat || n.kind == NodeKind::RepeatedGroup);
             }
+            repeat = outer;
             offset = start + width(n);
             return;
         }
@@ -191,6 +202,7 @@ struct Walk {
         for (const NamedBit& bit : n.group->bits) {
             names.push_back(bit.name);
             bit_names.insert(bit.name);
+            scope.emplace(bit.name, repeat);
             EXPECT_LT(bit.position, n.bits) << where(row, bit.name);
             EXPECT_TRUE(bit.active_state == 0 || bit.active_state == 1) << where(row, bit.name);
             const std::uint64_t mask = 1ull << bit.position;
@@ -286,12 +298,15 @@ TEST(CatalogInvariants, EveryRowKeepsTheStructuralRules) {
             EXPECT_TRUE(walk.scalar_names.contains(edge.target) ||
                         walk.bit_names.contains(edge.target))
                 << where(row, edge.target);
+            EXPECT_NE(edge.flag, edge.target) << where(row, edge.flag);
+            EXPECT_EQ(walk.scope[edge.flag], walk.scope[edge.target]) << where(row, edge.target);
         }
         for (const CrossFieldRelation& rel : row.relations) {
             EXPECT_EQ(rel.kind, 0u) << where(row);
             EXPECT_TRUE(walk.scalar_names.contains(rel.field)) << where(row, rel.field);
             for (std::string_view op : rel.operands) {
                 EXPECT_TRUE(walk.scalar_names.contains(op)) << where(row, op);
+                EXPECT_EQ(walk.scope[rel.field], walk.scope[op]) << where(row, op);
             }
         }
     }
