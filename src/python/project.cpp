@@ -151,6 +151,16 @@ struct Outcome {
     bool written = false;
 };
 
+// Runs without the interpreter lock: it touches no Python object.
+Outcome import_as_json(const std::string& path, rapidjson::StringBuffer& buffer) {
+    auto project = project::Project::from_knxproj_path(path);
+    if (!project) return {std::move(project.error())};
+    KnxprojDto dto = project_dto(*project);
+    *project = {};  // the model's texts now live in the records
+    Writer writer(buffer);
+    return {std::nullopt, write_project(writer, dto)};
+}
+
 }  // namespace
 
 PyObject* load_knxproj_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -172,20 +182,12 @@ PyObject* load_knxproj_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         return to_py_value_error("embedded null character in path");
     }
 
-    Outcome outcome;
     rapidjson::StringBuffer buffer;
-    Py_BEGIN_ALLOW_THREADS auto project = project::Project::from_knxproj_path(path);
-    if (!project) {
-        outcome.error = std::move(project.error());
-    } else {
-        KnxprojDto dto = project_dto(*project);
-        *project = {};  // the model's texts now live in the records
-        Writer writer(buffer);
-        outcome.written = write_project(writer, dto);
-    }
-    Py_END_ALLOW_THREADS
+    PyThreadState* thread = PyEval_SaveThread();
+    Outcome outcome = import_as_json(path, buffer);
+    PyEval_RestoreThread(thread);
 
-        if (outcome.error) {
+    if (outcome.error) {
         if (outcome.error->kind == project::ProjectImportError::Kind::Io) {
             // Only the system's own text, so Python makes a plain OSError with no errno.
             PyRef message(

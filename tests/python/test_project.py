@@ -1,0 +1,316 @@
+"""load_knxproj_json: ETS project archives read under limits and rendered as JSON."""
+
+import errno
+import json
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import zipfile
+
+import pytest
+
+import _tavrel
+
+load = _tavrel.load_knxproj_json
+
+MiB = 1 << 20
+ENTRY_LIMIT = 64 * MiB
+NO_CONTENT = "invalid project file data: project file did not contain group addresses or topology"
+
+
+def write_project(path, members, compression=zipfile.ZIP_DEFLATED):
+    with zipfile.ZipFile(path, "w", compression=compression) as archive:
+        for name, content in members:
+            archive.writestr(name, content)
+    return str(path)
+
+
+def write_filled(path, entries, tail=b""):
+    """Entries of exact sizes: empty elements, then `tail` as the last octets. Streamed, so neither
+    the test nor the deflated file holds them whole."""
+    fill = b"<a/>"
+    chunk = fill * (MiB // len(fill))
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
+        for name, size in entries:
+            with archive.open(name, "w", force_zip64=True) as out:
+                left = size - len(tail)
+                while left >= len(chunk):
+                    out.write(chunk)
+                    left -= len(chunk)
+                out.write(fill * (left // len(fill)) + b" " * (left % len(fill)) + tail)
+    return str(path)
+
+
+def imported(tmp_path, *contents):
+    members = [(f"P-0001/{i}.xml", c) for i, c in enumerate(contents)]
+    return json.loads(load(write_project(tmp_path / "p.knxproj", members)))
+
+
+def refusal(path):
+    with pytest.raises(ValueError) as info:
+        load(str(path))
+    assert type(info.value) is ValueError
+    return str(info.value)
+
+
+def test_result_members_in_declared_order_and_compact(tmp_path):
+    path = write_project(
+        tmp_path / "p.knxproj",
+        [
+            (
+                "P-0001/0.xml",
+                '<?xml version="1.0" encoding="utf-8"?>\n'
+                '<KNX xmlns="http://knx.org/xml/project/21"><Project><Installations><Installation>'
+                "<Topology>"
+                '<Area Address="1" Name="House"><Line Address="1" Name="Ground">'
+                '<Device Address="1.1.5" Name="Dimmer"/><Device Address="1.1.6"/>'
+                "</Line></Area></Topology>"
+                "<GroupAddresses><GroupRanges><GroupRange>"
+                '<GroupAddress Address="2305" Name="Light" DatapointType="DPST-1-1"/>'
+                '<GroupAddress Address="1/2/3" Name="Temp" DatapointType="DPST-9-1"/>'
+                "</GroupRange></GroupRanges></GroupAddresses>"
+                "</Installation></Installations></Project></KNX>",
+            )
+        ],
+    )
+    assert load(path) == (
+        '{"group_addresses":['
+        '{"address":"1/1/1","name":"Light","dpt":"DPST-1-1"},'
+        '{"address":"1/2/3","name":"Temp","dpt":"DPST-9-1"}],'
+        '"topology":[{"address":1,"name":"House","lines":[{"address":1,"name":"Ground",'
+        '"devices":[{"address":"1.1.5","name":"Dimmer"},{"address":"1.1.6","name":null}]}]}],'
+        '"warnings":[]}'
+    )
+
+
+def test_absent_name_and_type_are_null_and_warned(tmp_path):
+    text = load(write_project(tmp_path / "p.knxproj", [("0.xml", '<GroupAddress Address="7"/>')]))
+    assert text == (
+        '{"group_addresses":[{"address":"0/0/7","name":null,"dpt":null}],"topology":[],'
+        '"warnings":[{"type":"missing_dpt_metadata","address":"0/0/7"}]}'
+    )
+
+
+def test_each_warning_kind(tmp_path):
+    project = imported(
+        tmp_path,
+        '<GroupAddress Address="1/2/3" DPT="1.001"/><GroupAddress Address="70000" DPT="1.001"/>'
+        '<Area Address="1"><Line Address="1"><Device Address="5"/>',
+        '<GroupAddress Address="2563" DPT="9.001"/><GroupAddress Address="4"/>',
+    )
+    assert project["warnings"] == [
+        {"type": "invalid_group_address", "value": "70000"},
+        {"type": "invalid_individual_address", "value": "5"},
+        {"type": "duplicate_group_address", "address": "1/2/3"},
+        {"type": "missing_dpt_metadata", "address": "0/0/4"},
+    ]
+    assert [g["address"] for g in project["group_addresses"]] == ["1/2/3", "0/0/4"]
+    assert project["topology"] == [
+        {"address": 1, "name": None, "lines": [{"address": 1, "name": None, "devices": []}]}
+    ]
+
+
+@pytest.mark.parametrize(
+    "element, expected",
+    [
+        ('<GroupAddress Address="+12" DPT="d"/>', {"address": "0/0/12", "name": None, "dpt": "d"}),
+        ('<ga:groupaddress ga:address="1/2/3" dpt="9.001"/>',
+         {"address": "1/2/3", "name": None, "dpt": "9.001"}),
+        ('<GroupAddress AddressValue="65535" Name="Tom &amp; Jerry" Dpt="x"/>',
+         {"address": "31/7/255", "name": "Tom &amp; Jerry", "dpt": "x"}),
+        ('<GroupAddress Address="1" Name=\'say "hi" \\ tab\t\' DPT="d"/>',
+         {"address": "0/0/1", "name": 'say "hi" \\ tab\t', "dpt": "d"}),
+        ('<GroupAddress Address="2" Name="Küche ☀ 𝄞" DPT="d"/>',
+         {"address": "0/0/2", "name": "Küche ☀ 𝄞", "dpt": "d"}),
+    ],
+)
+def test_group_address_texts_survive_as_written(tmp_path, element, expected):
+    assert imported(tmp_path, element)["group_addresses"] == [expected]
+
+
+@pytest.mark.parametrize("value", ["-12", "", "+", "70000", "1/8/0", "1/2", "0x10"])
+def test_unreadable_group_address_is_a_warning(tmp_path, value):
+    project = imported(tmp_path, f'<GroupAddress Address="{value}"/><Area Address="0"/>')
+    assert project["group_addresses"] == []
+    assert project["warnings"] == [{"type": "invalid_group_address", "value": value}]
+
+
+def test_areas_lines_and_devices_by_document_order(tmp_path):
+    project = imported(
+        tmp_path,
+        '<Line Address="9"/><Area Address="300"><Line Address="1"><Device Address="3.1.1"/>'
+        '<Area Address="2"><Line Address="3"/><Line Address="+4" Name="L">'
+        '<DeviceInstance Address="2.4.1"/><Device Address="2.4.2" Name="D"/>',
+    )
+    assert project["topology"] == [
+        {
+            "address": 2,
+            "name": None,
+            "lines": [
+                {"address": 3, "name": None, "devices": []},
+                {"address": 4, "name": "L", "devices": [{"address": "2.4.2", "name": "D"}]},
+            ],
+        }
+    ]
+    assert project["warnings"] == []
+
+
+@pytest.mark.parametrize(
+    "contents, message",
+    [
+        (["<a"], "project XML parse error: unterminated XML tag"),
+        (['<GroupAddress Address="1" DPT="d"/>', "text < more"],
+         "project XML parse error: unterminated XML tag"),
+        (["no markup"], NO_CONTENT),
+        (['<GroupAddress Address="x"/><Area Address="256"/>'], NO_CONTENT),
+    ],
+)
+def test_xml_refusals(tmp_path, contents, message):
+    members = [(f"{i}.xml", c) for i, c in enumerate(contents)]
+    assert refusal(write_project(tmp_path / "p.knxproj", members)) == message
+
+
+def test_archive_without_xml_holds_nothing(tmp_path):
+    path = write_project(tmp_path / "p.knxproj", [("readme.txt", "<GroupAddress Address='1'/>")])
+    assert refusal(path) == NO_CONTENT
+
+
+def test_entry_names_select_xml_without_regard_to_case(tmp_path):
+    project = imported_members = json.loads(
+        load(
+            write_project(
+                tmp_path / "p.knxproj",
+                [
+                    ("data.xml.bak", '<GroupAddress Address="1" DPT="bak"/>'),
+                    ("data.xsd", '<GroupAddress Address="1" DPT="xsd"/>'),
+                    ("DATA.XML", '<GroupAddress Address="1" DPT="upper"/>'),
+                    ("a/b/c.Xml", '<GroupAddress Address="2" DPT="mixed"/>'),
+                ],
+            )
+        )
+    )
+    assert project is imported_members
+    assert [(g["address"], g["dpt"]) for g in project["group_addresses"]] == [
+        ("0/0/1", "upper"),
+        ("0/0/2", "mixed"),
+    ]
+
+
+@pytest.mark.skipif(shutil.which("zip") is None, reason="needs the zip tool to encrypt")
+def test_encrypted_first_entry_is_refused_even_when_not_xml(tmp_path):
+    (tmp_path / "secret.bin").write_bytes(b"not xml at all")
+    (tmp_path / "0.xml").write_text('<GroupAddress Address="1" DPT="d"/>')
+    archive = tmp_path / "enc.knxproj"
+    subprocess.run(
+        ["zip", "-q", "-P", "secret", str(archive), "secret.bin", "0.xml"],
+        cwd=tmp_path,
+        check=True,
+    )
+    assert refusal(archive) == "unsupported encrypted project file entry: entry #0"
+
+
+def test_entry_of_exactly_the_limit_is_read_to_its_end(tmp_path):
+    tail = b'<GroupAddress Address="1" DPT="d"/>'
+    path = write_filled(tmp_path / "exact.knxproj", [("0.xml", ENTRY_LIMIT)], tail=tail)
+    project = json.loads(load(path))
+    assert project["group_addresses"] == [{"address": "0/0/1", "name": None, "dpt": "d"}]
+
+
+def test_entry_one_octet_over_the_limit_is_refused(tmp_path):
+    path = write_filled(tmp_path / "over.knxproj", [("P-1/0.xml", ENTRY_LIMIT + 1)])
+    assert refusal(path) == (
+        "project XML entry P-1/0.xml exceeds the 67108864-byte per-entry size limit"
+    )
+
+
+def test_aggregate_limit_refuses_the_fifth_entry_of_60_mib(tmp_path):
+    four = write_filled(tmp_path / "four.knxproj", [(f"{i}.xml", 60 * MiB) for i in range(4)])
+    assert refusal(four) == NO_CONTENT  # all four read, none holds a GroupAddress
+    five = write_filled(tmp_path / "five.knxproj", [(f"{i}.xml", 60 * MiB) for i in range(5)])
+    assert refusal(five) == (
+        "project XML content exceeds the 268435456-byte aggregate size limit"
+    )
+
+
+def test_invalid_utf8_names_entry_and_sequence(tmp_path):
+    path = write_project(
+        tmp_path / "p.knxproj",
+        [("ok.xml", '<GroupAddress Address="1"/>'), ("bad.xml", b'<a n="\xe2\x82("/>')],
+    )
+    assert refusal(path) == (
+        "project XML parse error: project file entry bad.xml is not valid UTF-8: "
+        "invalid sequence 0xE2 0x82 at byte offset 6"
+    )
+
+
+def test_corrupted_content_fails_its_checksum(tmp_path):
+    content = b'<GroupAddress Address="1/2/3" DPT="1.001"/>'
+    path = write_project(tmp_path / "p.knxproj", [("0.xml", content)], zipfile.ZIP_STORED)
+    raw = bytearray(open(path, "rb").read())
+    at = raw.index(content)
+    raw[at + 1] = ord("g")
+    open(path, "wb").write(raw)
+    with pytest.raises(OSError) as info:
+        load(path)
+    assert type(info.value) is OSError
+    assert info.value.errno is None
+    assert str(info.value) == "CRC error"
+
+
+def test_file_that_is_not_a_zip_archive(tmp_path):
+    path = tmp_path / "plain.knxproj"
+    path.write_text("<GroupAddress Address='1'/>\n" * 20)
+    assert refusal(path).startswith("project file ZIP error: ")
+
+
+def test_missing_file_is_plain_oserror_with_the_system_text(tmp_path):
+    with pytest.raises(OSError) as info:
+        load(str(tmp_path / "absent.knxproj"))
+    assert type(info.value) is OSError
+    assert info.value.errno is None
+    assert info.value.args == (os.strerror(errno.ENOENT),)
+
+
+@pytest.mark.parametrize(
+    "call, exception",
+    [
+        (lambda: load(b"p.knxproj"), TypeError),
+        (lambda: load(None), TypeError),
+        (lambda: load(), TypeError),
+        (lambda: load("a", "b"), TypeError),
+        (lambda: load(file="p.knxproj"), TypeError),
+        (lambda: load("bad\0path"), ValueError),
+    ],
+)
+def test_argument_refusals(call, exception):
+    with pytest.raises(exception):
+        call()
+
+
+def test_path_by_keyword_and_with_undecodable_name(tmp_path):
+    name = os.fsdecode(b"proj-\xff.knxproj")  # a surrogate escape, as os.listdir would give it
+    path = write_project(tmp_path / name, [("0.xml", '<Area Address="1"/>')])
+    assert json.loads(load(path=path))["topology"][0]["address"] == 1
+
+
+def test_interpreter_lock_is_released_while_importing(tmp_path):
+    path = write_filled(tmp_path / "big.knxproj", [("0.xml", 16 * MiB)], tail=b'<Area Address="1"/>')
+    gate = threading.Lock()
+    gate.acquire()
+    ran = []
+    worker = threading.Thread(target=lambda: (gate.acquire(), ran.append(True)))
+    interval = sys.getswitchinterval()
+    # With a long switch interval the worker can only run when this thread gives the lock away
+    # of its own accord, which here only the import does.
+    sys.setswitchinterval(60)
+    try:
+        worker.start()
+        gate.release()
+        load(path)
+        during = list(ran)
+    finally:
+        sys.setswitchinterval(interval)
+        worker.join()
+    assert during == [True]
