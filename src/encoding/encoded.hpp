@@ -59,6 +59,8 @@ class Encoded {
 public:
     // Accepts octets from outside as a payload of the row; reserved bits are not verified here.
     static Result<Encoded> decode(const Row& row, std::span<const std::uint8_t> payload);
+    // The payload borrows the row: a temporary row would dangle.
+    static Result<Encoded> decode(const Row&& row, std::span<const std::uint8_t> payload) = delete;
 
     Result<std::uint64_t> bits(std::string_view name) const;
     Result<Repeat> repeat(std::string_view name) const;
@@ -83,6 +85,7 @@ public:
     // Checks the row's form and the buffer's length against it, then zeroes the buffer. A row that
     // is a single VariableText field is built with `encode_variable` instead.
     static Result<Writer> create(const Row& row, std::span<std::uint8_t> buffer);
+    static Result<Writer> create(const Row&& row, std::span<std::uint8_t> buffer) = delete;
 
     // Raw value of a Scalar, BitGroup or ControlOctet.
     Result<void> set_bits(std::string_view name, std::uint64_t value);
@@ -119,6 +122,8 @@ Result<Encoded> canonicalize(const Encoded& encoded, std::span<std::uint8_t> des
 // `destination` must be exactly content.size() + 1 octets.
 Result<Encoded> encode_variable(const Row& row, std::span<const std::uint8_t> content,
                                 std::span<std::uint8_t> destination);
+Result<Encoded> encode_variable(const Row&& row, std::span<const std::uint8_t> content,
+                                std::span<std::uint8_t> destination) = delete;
 // Total payload octets of a row with a fixed prefix and a VariableText tail holding
 // `content_octets` octets of content; none for other rows or on overflow.
 std::optional<std::size_t> prefixed_octets(const Row& row, std::size_t content_octets);
