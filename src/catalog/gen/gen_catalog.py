@@ -4,8 +4,35 @@
 Usage: gen_catalog.py <catalog.json> <output.cpp>
 
 The data file is the only source of the table's contents; this script checks what it can about
-each row's shape (sorted identifiers, widths adding up to the form, unique names) so a bad edit
-fails the build instead of reaching the encoder.
+each row's shape (sorted identifiers, widths adding up to the form, unique names, edges naming
+known fields) so a bad edit fails the build instead of reaching the encoder.
+
+Data file format: {"rows": [row, ...]} in identifier order.
+
+row:    "id" ("9.001"), "name", "form" ("sub <bits>" | "octets <count>" | "variable"),
+        optional "availability" ("standard" | "not_for_group_communication" |
+        "parameters_and_diagnostics"), "context" ("none" | "service_selected"),
+        "fields" [node, ...], "validity" [[flag, target, invalid_when_active], ...],
+        "relations" [[field, value, [operand, ...]], ...] (when field holds value, the
+        operands must be zero).
+node:   "name", "kind" and the kind's keys:
+        scalar   "carrier" (boolean | enumeration | unsigned | signed | float16 | float32),
+                 "bits", optional "range" [min, max] (decimal texts, on the raw number except
+                 for quantities and linear fields), "descriptor" (int | linear | quantity |
+                 two_digit_year | step_code | ["offset", base]; absent: none), "resolution"
+                 ("0.01"; a leading "~" marks it approximate), "special" [[raw, meaning], ...],
+                 "codes" [[value, text], ...], "bands" [[low, high, text(, kind)], ...]
+                 (kind 2 unless given), "main" (true), "linked" ("1.007", or "13" for a main
+                 number only)
+        reserved "bits", optional "unchecked"
+        group    "bits", "mask" (reserved bits, bit 0 = least significant bit of the group),
+                 "flags" [[name, position, active_state(, linked)], ...]
+        chars    "count", "repertoire" (ascii | latin1 | utf8), optional "padded"
+        text     "octets", "repertoire" (zero-terminated, zero-filled)
+        vartext  "repertoire" (the zero-terminated tail of a variable row)
+        control  (the Z8 status/command octet)
+        record   "children", optional "embedded" (the identifier whose layout it repeats)
+        repeat   "count", "children", optional "embedded"
 """
 import json
 import re
