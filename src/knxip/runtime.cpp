@@ -4,6 +4,14 @@
 
 namespace tavrel::knxip {
 
+namespace {
+thread_local std::shared_ptr<asio::io_context> t_current_context;
+}  // namespace
+
+std::shared_ptr<asio::io_context> Runtime::current_context() {
+    return t_current_context;
+}
+
 Runtime::Runtime() : context_(std::make_shared<asio::io_context>()) {}
 
 std::expected<std::unique_ptr<Runtime>, std::error_code> Runtime::start(unsigned threads) {
@@ -13,7 +21,11 @@ std::expected<std::unique_ptr<Runtime>, std::error_code> Runtime::start(unsigned
     runtime->guard_.emplace(runtime->context_->get_executor());
     try {
         for (unsigned i = 0; i < threads; ++i) {
-            runtime->workers_.emplace_back([context = runtime->context_] { context->run(); });
+            runtime->workers_.emplace_back([context = runtime->context_] {
+                t_current_context = context;
+                context->run();
+                t_current_context.reset();
+            });
         }
     } catch (const std::system_error& e) {
         // Thread creation is the one failure here; the destructor joins whatever started.
