@@ -575,7 +575,7 @@ def finish(out, facts):
                 if main in ("235",) or main >= "277":
                     n["name"] = "ActiveElectricalEnergy"
                 n.update(range=["-2147483648", "2147483647"], descriptor="int", resolution="1",
-                         linked="13.010" if "Active" in n["name"] else "13.012")
+                         linked="13.012" if rid in ("235.002", "269.1201") else "13.010")
             if n["kind"] == "scalar" and n["name"] == "Tariff":
                 n.update(range=["0", "254"], descriptor="int", resolution="1",
                          special=[["0xFF", 0]], linked="5.006")
