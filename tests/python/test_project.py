@@ -178,20 +178,13 @@ def test_archive_without_xml_holds_nothing(tmp_path):
 
 
 def test_entry_names_select_xml_without_regard_to_case(tmp_path):
-    project = imported_members = json.loads(
-        load(
-            write_project(
-                tmp_path / "p.knxproj",
-                [
-                    ("data.xml.bak", '<GroupAddress Address="1" DPT="bak"/>'),
-                    ("data.xsd", '<GroupAddress Address="1" DPT="xsd"/>'),
-                    ("DATA.XML", '<GroupAddress Address="1" DPT="upper"/>'),
-                    ("a/b/c.Xml", '<GroupAddress Address="2" DPT="mixed"/>'),
-                ],
-            )
-        )
-    )
-    assert project is imported_members
+    members = [
+        ("data.xml.bak", '<GroupAddress Address="1" DPT="bak"/>'),
+        ("data.xsd", '<GroupAddress Address="1" DPT="xsd"/>'),
+        ("DATA.XML", '<GroupAddress Address="1" DPT="upper"/>'),
+        ("a/b/c.Xml", '<GroupAddress Address="2" DPT="mixed"/>'),
+    ]
+    project = json.loads(load(write_project(tmp_path / "p.knxproj", members)))
     assert [(g["address"], g["dpt"]) for g in project["group_addresses"]] == [
         ("0/0/1", "upper"),
         ("0/0/2", "mixed"),
