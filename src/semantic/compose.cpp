@@ -10,7 +10,9 @@ using catalog::FieldNode;
 
 namespace {
 
-std::unexpected<SemanticError> fail(SemanticError e) { return std::unexpected(e); }
+std::unexpected<SemanticError> fail(SemanticError e) {
+    return std::unexpected(e);
+}
 std::unexpected<SemanticError> fail(const encoding::EncodingError& e) {
     return std::unexpected(SemanticError::from_encoding(e));
 }

@@ -21,7 +21,7 @@ Result<Builder> builder(const catalog::Row& row, std::span<std::uint8_t> buffer)
 }
 
 class Builder {
-public:
+  public:
     // A row-level scalar.
     Result<void> set_named(std::string_view name, const ScalarValue& value);
     // A scalar of instance `index` of repeated group `group`.
@@ -43,7 +43,7 @@ public:
     const catalog::Row& row() const { return *row_; }
     ServiceReading reading() const { return reading_; }
 
-private:
+  private:
     friend Result<Builder> schema_seam::builder(const catalog::Row& row,
                                                 std::span<std::uint8_t> buffer);
     Builder(const catalog::Row& row, encoding::Writer writer)

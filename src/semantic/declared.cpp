@@ -67,11 +67,17 @@ bool resolve_in(Slice<FieldNode> nodes, std::string_view name, const FieldNode* 
     for (const FieldNode& node : nodes) {
         if (node.name == name) {
             switch (node.kind) {
-                case NodeKind::Scalar: out.kind = ResolvedName::Kind::ValueField; break;
+                case NodeKind::Scalar:
+                    out.kind = ResolvedName::Kind::ValueField;
+                    break;
                 case NodeKind::Reserved:
                 case NodeKind::TerminatedText:
-                case NodeKind::VariableText: out.kind = ResolvedName::Kind::PlainField; break;
-                default: out.kind = ResolvedName::Kind::Container; break;
+                case NodeKind::VariableText:
+                    out.kind = ResolvedName::Kind::PlainField;
+                    break;
+                default:
+                    out.kind = ResolvedName::Kind::Container;
+                    break;
             }
             out.scope = scope;
             return true;

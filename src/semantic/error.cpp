@@ -36,8 +36,8 @@ std::string format_real(double value) {
     // Fixed notation of the largest double needs 309 integer digits; subnormals need up to 767
     // fractional ones in the shortest round-trip form.
     std::array<char, 1100> buf{};
-    auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), value,
-                                   std::chars_format::fixed);
+    auto [end, ec] =
+        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::fixed);
     if (ec != std::errc{}) return "nan";
     return std::string(buf.data(), end);
 }
@@ -47,7 +47,9 @@ SemanticError SemanticError::from_encoding(encoding::EncodingError err) {
     e.encoding = err;
     return e;
 }
-SemanticError SemanticError::context_missing() { return make(SemanticErrorKind::ContextMissing); }
+SemanticError SemanticError::context_missing() {
+    return make(SemanticErrorKind::ContextMissing);
+}
 SemanticError SemanticError::context_not_required() {
     return make(SemanticErrorKind::ContextNotRequired);
 }
@@ -82,7 +84,9 @@ SemanticError SemanticError::unknown_code(std::string_view field, std::uint64_t 
     }
     return e;
 }
-SemanticError SemanticError::no_z8_control() { return make(SemanticErrorKind::NoZ8Control); }
+SemanticError SemanticError::no_z8_control() {
+    return make(SemanticErrorKind::NoZ8Control);
+}
 SemanticError SemanticError::unknown_z8_command(std::uint8_t octet) {
     SemanticError e = make(SemanticErrorKind::UnknownZ8Command);
     e.number = octet;
@@ -176,31 +180,52 @@ SemanticError SemanticError::self_gating_validity_flag(std::string_view flag) {
 
 std::string_view SemanticError::code() const {
     switch (kind) {
-        case SemanticErrorKind::Encoding: return encoding.code();
-        case SemanticErrorKind::ContextMissing: return "semantic/context-missing";
-        case SemanticErrorKind::ContextNotRequired: return "semantic/context-not-required";
-        case SemanticErrorKind::KindMismatch: return "semantic/kind-mismatch";
-        case SemanticErrorKind::DescriptorMismatch: return "semantic/descriptor-mismatch";
-        case SemanticErrorKind::Range: return "semantic/range";
-        case SemanticErrorKind::UnknownCode: return "semantic/unknown-code";
-        case SemanticErrorKind::NoZ8Control: return "semantic/no-z8-control";
-        case SemanticErrorKind::UnknownZ8Command: return "semantic/unknown-z8-command";
-        case SemanticErrorKind::Z8Reserved: return "semantic/z8-reserved";
-        case SemanticErrorKind::Z8IllegalCombination: return "semantic/z8-illegal-combination";
-        case SemanticErrorKind::MappingWidth: return "semantic/mapping-width";
-        case SemanticErrorKind::NamedBitPosition: return "semantic/named-bit-position";
-        case SemanticErrorKind::NamedBitPolarity: return "semantic/named-bit-polarity";
-        case SemanticErrorKind::Unrepresentable: return "semantic/unrepresentable";
-        case SemanticErrorKind::UnwalkableLists: return "semantic/unwalkable-lists";
-        case SemanticErrorKind::UnresolvedValidityFlag: return "semantic/unresolved-validity-flag";
+        case SemanticErrorKind::Encoding:
+            return encoding.code();
+        case SemanticErrorKind::ContextMissing:
+            return "semantic/context-missing";
+        case SemanticErrorKind::ContextNotRequired:
+            return "semantic/context-not-required";
+        case SemanticErrorKind::KindMismatch:
+            return "semantic/kind-mismatch";
+        case SemanticErrorKind::DescriptorMismatch:
+            return "semantic/descriptor-mismatch";
+        case SemanticErrorKind::Range:
+            return "semantic/range";
+        case SemanticErrorKind::UnknownCode:
+            return "semantic/unknown-code";
+        case SemanticErrorKind::NoZ8Control:
+            return "semantic/no-z8-control";
+        case SemanticErrorKind::UnknownZ8Command:
+            return "semantic/unknown-z8-command";
+        case SemanticErrorKind::Z8Reserved:
+            return "semantic/z8-reserved";
+        case SemanticErrorKind::Z8IllegalCombination:
+            return "semantic/z8-illegal-combination";
+        case SemanticErrorKind::MappingWidth:
+            return "semantic/mapping-width";
+        case SemanticErrorKind::NamedBitPosition:
+            return "semantic/named-bit-position";
+        case SemanticErrorKind::NamedBitPolarity:
+            return "semantic/named-bit-polarity";
+        case SemanticErrorKind::Unrepresentable:
+            return "semantic/unrepresentable";
+        case SemanticErrorKind::UnwalkableLists:
+            return "semantic/unwalkable-lists";
+        case SemanticErrorKind::UnresolvedValidityFlag:
+            return "semantic/unresolved-validity-flag";
         case SemanticErrorKind::UnqueriedValidityTarget:
             return "semantic/unqueried-validity-target";
-        case SemanticErrorKind::SplitValidityScope: return "semantic/split-validity-scope";
+        case SemanticErrorKind::SplitValidityScope:
+            return "semantic/split-validity-scope";
         case SemanticErrorKind::UnresolvedCrossFieldName:
             return "semantic/unresolved-cross-field-name";
-        case SemanticErrorKind::SplitCrossFieldScope: return "semantic/split-cross-field-scope";
-        case SemanticErrorKind::UndeclaredZ8Context: return "semantic/undeclared-z8-context";
-        case SemanticErrorKind::DispositionOnEncode: return "semantic/disposition-on-encode";
+        case SemanticErrorKind::SplitCrossFieldScope:
+            return "semantic/split-cross-field-scope";
+        case SemanticErrorKind::UndeclaredZ8Context:
+            return "semantic/undeclared-z8-context";
+        case SemanticErrorKind::DispositionOnEncode:
+            return "semantic/disposition-on-encode";
         case SemanticErrorKind::SelfGatingValidityFlag:
             return "semantic/self-gating-validity-flag";
     }
@@ -210,12 +235,14 @@ std::string_view SemanticError::code() const {
 std::string SemanticError::message() const {
     using K = SemanticErrorKind;
     switch (kind) {
-        case K::Encoding: return encoding.message();
+        case K::Encoding:
+            return encoding.message();
         case K::ContextMissing:
             return "the row requires a service-selected reading and none was supplied";
         case K::ContextNotRequired:
             return "the row declares no context requirement; a service reading was supplied";
-        case K::KindMismatch: return quoted(name) + " does not have this access kind";
+        case K::KindMismatch:
+            return quoted(name) + " does not have this access kind";
         case K::DescriptorMismatch:
             return "descriptor belongs to " + descriptor_id.display() + ", the value is bound to " +
                    value_id.display();
@@ -229,8 +256,10 @@ std::string SemanticError::message() const {
                        " rather than a defined entry";
             }
             return quoted(name) + " has no defined code " + std::to_string(number);
-        case K::NoZ8Control: return "the row carries no Z8 control field";
-        case K::UnknownZ8Command: return "no defined Z8 command " + std::to_string(number);
+        case K::NoZ8Control:
+            return "the row carries no Z8 control field";
+        case K::UnknownZ8Command:
+            return "no defined Z8 command " + std::to_string(number);
         case K::Z8Reserved:
             return "reserved Z8 status bits must be zero: mask 0x" + hex2(number) + ", got 0x" +
                    hex2(number2);
@@ -304,10 +333,13 @@ std::optional<std::string_view> SemanticError::field() const {
         case K::UnresolvedCrossFieldName:
         case K::UndeclaredZ8Context:
         case K::DispositionOnEncode:
-        case K::SelfGatingValidityFlag: return name;
+        case K::SelfGatingValidityFlag:
+            return name;
         case K::SplitValidityScope:
-        case K::SplitCrossFieldScope: return other;
-        default: return std::nullopt;
+        case K::SplitCrossFieldScope:
+            return other;
+        default:
+            return std::nullopt;
     }
 }
 

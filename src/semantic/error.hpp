@@ -91,7 +91,7 @@ enum class SemanticErrorKind : std::uint8_t {
 //   number  — code, limit, width, position, active state, command octet, Z8 mask
 //   number2 — the octet a Z8 reserved check got
 class SemanticError {
-public:
+  public:
     SemanticErrorKind kind = SemanticErrorKind::ContextMissing;
     encoding::EncodingError encoding{};
     std::string_view name;

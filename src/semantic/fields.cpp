@@ -145,7 +145,9 @@ std::uint32_t count_declarations(Slice<FieldNode> fields, std::string_view name)
     return counter;
 }
 
-const FieldNode* z8_field(Slice<FieldNode> fields) { return find_control(fields, 1); }
+const FieldNode* z8_field(Slice<FieldNode> fields) {
+    return find_control(fields, 1);
+}
 
 const FieldNode* enclosing_repeat(Slice<FieldNode> fields, std::string_view name) {
     return find_enclosing(fields, name, 1);

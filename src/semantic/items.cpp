@@ -78,9 +78,11 @@ struct Walk {
                 item.parameter = node.count;
                 if (yield(item)) return true;
                 return nodes(node.children, node.name, depth + 1);
-            case NodeKind::Record: return nodes(node.children, scope, depth + 1);
+            case NodeKind::Record:
+                return nodes(node.children, scope, depth + 1);
             case NodeKind::Reserved:
-            case NodeKind::ControlOctet: return false;
+            case NodeKind::ControlOctet:
+                return false;
         }
         return false;
     }
@@ -90,10 +92,14 @@ struct Walk {
 
 std::uint16_t input_kind(const catalog::Scalar& scalar) {
     switch (scalar.carrier) {
-        case Carrier::Boolean: return kInputBoolean;
-        case Carrier::Enumeration: return kInputEnumeration;
-        case Carrier::Float16: return kInputDecimal;
-        case Carrier::Float32: return kInputFloat32;
+        case Carrier::Boolean:
+            return kInputBoolean;
+        case Carrier::Enumeration:
+            return kInputEnumeration;
+        case Carrier::Float16:
+            return kInputDecimal;
+        case Carrier::Float32:
+            return kInputFloat32;
         case Carrier::Unsigned:
         case Carrier::Signed:
             if (scalar.descriptor.kind == DescriptorKind::Quantity) return kInputDecimal;

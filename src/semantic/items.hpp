@@ -46,11 +46,11 @@ std::optional<ComposeItem> item_at(catalog::Slice<catalog::FieldNode> fields,
 
 // Iterates a row's items from the first.
 class ComposeItems {
-public:
+  public:
     explicit ComposeItems(catalog::Slice<catalog::FieldNode> fields) : fields_(fields) {}
     std::optional<ComposeItem> next();
 
-private:
+  private:
     catalog::Slice<catalog::FieldNode> fields_;
     std::uint32_t position_ = 0;
 };

@@ -14,7 +14,9 @@ using catalog::Scalar;
 
 namespace {
 
-std::unexpected<SemanticError> fail(SemanticError e) { return std::unexpected(e); }
+std::unexpected<SemanticError> fail(SemanticError e) {
+    return std::unexpected(e);
+}
 
 std::uint64_t low_mask(std::uint32_t width) {
     return width >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
@@ -77,10 +79,18 @@ Result<void> carrier_bits(Carrier carrier, std::uint32_t width, std::string_view
     switch (carrier) {
         case Carrier::Boolean:
         case Carrier::Enumeration:
-        case Carrier::Unsigned: ok = width >= 1 && width <= 32; break;
-        case Carrier::Signed: ok = width >= 1 && width <= 64; break;
-        case Carrier::Float16: ok = width == 16; break;
-        case Carrier::Float32: ok = width == 32; break;
+        case Carrier::Unsigned:
+            ok = width >= 1 && width <= 32;
+            break;
+        case Carrier::Signed:
+            ok = width >= 1 && width <= 64;
+            break;
+        case Carrier::Float16:
+            ok = width == 16;
+            break;
+        case Carrier::Float32:
+            ok = width == 32;
+            break;
     }
     if (!ok) return fail(SemanticError::mapping_width(field, width));
     return {};
@@ -94,8 +104,7 @@ Result<Decimal> read_quantity(const Scalar& scalar, std::string_view field, std:
         std::uint32_t exponent = static_cast<std::uint32_t>((raw >> 11) & 0xF);
         return Decimal{mantissa * (std::int64_t{1} << exponent), -2};
     }
-    bool integer_carrier =
-        scalar.carrier == Carrier::Unsigned || scalar.carrier == Carrier::Signed;
+    bool integer_carrier = scalar.carrier == Carrier::Unsigned || scalar.carrier == Carrier::Signed;
     if (!integer_carrier || scalar.descriptor.kind != DescriptorKind::Quantity) {
         return fail(SemanticError::kind_mismatch(field));
     }
@@ -121,8 +130,8 @@ Result<Decimal> read_quantity(const Scalar& scalar, std::string_view field, std:
 
 Result<void> check_range(const Scalar& scalar, std::string_view field, Decimal value) {
     if (!in_range(scalar, value)) {
-        return fail(SemanticError::range(field, scalar.range.min, scalar.range.max,
-                                         decimal_to_f64(value)));
+        return fail(
+            SemanticError::range(field, scalar.range.min, scalar.range.max, decimal_to_f64(value)));
     }
     return {};
 }
@@ -142,7 +151,9 @@ Result<std::uint64_t> Int::write(const Scalar& scalar, std::string_view field, s
     std::int64_t raw = 0;
     switch (scalar.descriptor.kind) {
         case DescriptorKind::Int:
-        case DescriptorKind::StepCode: raw = value; break;
+        case DescriptorKind::StepCode:
+            raw = value;
+            break;
         case DescriptorKind::Offset:
             if (__builtin_sub_overflow(value, std::int64_t{scalar.descriptor.argument}, &raw)) {
                 return fail(SemanticError::unrepresentable(field));
@@ -157,7 +168,8 @@ Result<std::uint64_t> Int::write(const Scalar& scalar, std::string_view field, s
                 return fail(SemanticError::unrepresentable(field));
             }
             break;
-        default: return fail(SemanticError::kind_mismatch(field));
+        default:
+            return fail(SemanticError::kind_mismatch(field));
     }
     if (scalar.carrier != Carrier::Unsigned && scalar.carrier != Carrier::Signed) {
         return fail(SemanticError::kind_mismatch(field));
@@ -192,8 +204,7 @@ Result<std::uint64_t> Quantity::write(const Scalar& scalar, std::string_view fie
         }
         return fail(SemanticError::unrepresentable(field));
     }
-    bool integer_carrier =
-        scalar.carrier == Carrier::Unsigned || scalar.carrier == Carrier::Signed;
+    bool integer_carrier = scalar.carrier == Carrier::Unsigned || scalar.carrier == Carrier::Signed;
     if (!integer_carrier || scalar.descriptor.kind != DescriptorKind::Quantity) {
         return fail(SemanticError::kind_mismatch(field));
     }

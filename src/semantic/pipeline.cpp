@@ -40,7 +40,9 @@ PipelineResult<const Row*> supported_row(DptId id, Direction direction) {
     return row;
 }
 
-std::string quoted(DptId id) { return "`" + id.display() + "`"; }
+std::string quoted(DptId id) {
+    return "`" + id.display() + "`";
+}
 
 }  // namespace
 
@@ -50,22 +52,32 @@ std::string_view display(Direction direction) {
 
 std::string_view PipelineError::code() const {
     switch (kind) {
-        case Kind::NotInCatalogue: return "resolve/not-in-catalogue";
-        case Kind::NotImplemented: return "resolve/not-implemented";
-        case Kind::OperationUnsupported: return "resolve/operation-unsupported";
-        case Kind::GroupTransportForbidden: return "pipeline/group-transport-forbidden";
-        case Kind::ParametersAndDiagnosticsOnly: return "pipeline/parameters-and-diagnostics-only";
-        case Kind::FormMismatch: return "pipeline/form-mismatch";
-        case Kind::RowNotFromCatalogue: return "pipeline/row-not-from-catalogue";
-        case Kind::Semantic: return semantic.code();
+        case Kind::NotInCatalogue:
+            return "resolve/not-in-catalogue";
+        case Kind::NotImplemented:
+            return "resolve/not-implemented";
+        case Kind::OperationUnsupported:
+            return "resolve/operation-unsupported";
+        case Kind::GroupTransportForbidden:
+            return "pipeline/group-transport-forbidden";
+        case Kind::ParametersAndDiagnosticsOnly:
+            return "pipeline/parameters-and-diagnostics-only";
+        case Kind::FormMismatch:
+            return "pipeline/form-mismatch";
+        case Kind::RowNotFromCatalogue:
+            return "pipeline/row-not-from-catalogue";
+        case Kind::Semantic:
+            return semantic.code();
     }
     return "pipeline/unknown";
 }
 
 std::string PipelineError::message() const {
     switch (kind) {
-        case Kind::NotInCatalogue: return quoted(id) + " is not a catalogued subtype";
-        case Kind::NotImplemented: return quoted(id) + " is catalogued but not implemented";
+        case Kind::NotInCatalogue:
+            return quoted(id) + " is not a catalogued subtype";
+        case Kind::NotImplemented:
+            return quoted(id) + " is catalogued but not implemented";
         case Kind::OperationUnsupported:
             return quoted(id) + " is registered but does not support " +
                    std::string(display(direction));
@@ -73,10 +85,12 @@ std::string PipelineError::message() const {
             return quoted(id) + " is not available for standard group communication";
         case Kind::ParametersAndDiagnosticsOnly:
             return quoted(id) + " is confined to parameters and diagnostic data";
-        case Kind::FormMismatch: return quoted(id) + " does not transmit in this group-value form";
+        case Kind::FormMismatch:
+            return quoted(id) + " does not transmit in this group-value form";
         case Kind::RowNotFromCatalogue:
             return quoted(id) + " is bound to a row the catalogue does not own";
-        case Kind::Semantic: return quoted(id) + ": " + semantic.message();
+        case Kind::Semantic:
+            return quoted(id) + ": " + semantic.message();
     }
     return quoted(id);
 }

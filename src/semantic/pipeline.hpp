@@ -29,7 +29,7 @@ namespace tavrel::semantic {
 std::string_view display(Direction direction);
 
 class PipelineError {
-public:
+  public:
     enum class Kind : std::uint8_t {
         NotInCatalogue = 0,
         NotImplemented = 1,
@@ -76,7 +76,7 @@ using PipelineResult = std::expected<T, PipelineError>;
 
 // The write support of a row that passed the support checks.
 class Support {
-public:
+  public:
     const catalog::Row& row() const { return *row_; }
     // Total payload length of a prefixed variable row for `content` octets of text; none for any
     // other row.
@@ -85,7 +85,7 @@ public:
     // text tail or when nothing fits.
     std::optional<std::size_t> text_capacity(std::size_t budget) const;
 
-private:
+  private:
     friend PipelineResult<Support> group_support(catalog::DptId id, Direction direction);
     explicit Support(const catalog::Row& row) : row_(&row) {}
     const catalog::Row* row_;

@@ -26,12 +26,16 @@ namespace {
 
 using Found = std::optional<FoundDisposition>;
 
-std::unexpected<SemanticError> fail(SemanticError e) { return std::unexpected(e); }
+std::unexpected<SemanticError> fail(SemanticError e) {
+    return std::unexpected(e);
+}
 std::unexpected<SemanticError> fail(const encoding::EncodingError& e) {
     return std::unexpected(SemanticError::from_encoding(e));
 }
 
-Found found(Disposition d, std::string_view field) { return FoundDisposition{d, field}; }
+Found found(Disposition d, std::string_view field) {
+    return FoundDisposition{d, field};
+}
 
 const catalog::Band* band_of(const catalog::CodeTable& table, std::uint64_t raw) {
     for (const catalog::Band& band : table.bands) {
@@ -115,11 +119,15 @@ Result<Found> sweep_field(const Row& row, const FieldNode& node, const ReadScope
     for (const catalog::SpecialValue& special : s.special_values) {
         if (special.raw != *raw) continue;
         switch (special.meaning) {
-            case 2: return Found{};  // the invalid-data code: no value to check
-            case 0: return found(Disposition::IgnoreMessage, node.name);
+            case 2:
+                return Found{};  // the invalid-data code: no value to check
+            case 0:
+                return found(Disposition::IgnoreMessage, node.name);
             case 1:
-            case 3: return found(Disposition::AcceptWithoutAction, node.name);
-            default: break;  // a named ordinary value
+            case 3:
+                return found(Disposition::AcceptWithoutAction, node.name);
+            default:
+                break;  // a named ordinary value
         }
         break;
     }
@@ -182,9 +190,8 @@ Result<Found> sweep_field(const Row& row, const FieldNode& node, const ReadScope
                 case DescriptorKind::Offset:
                 case DescriptorKind::TwoDigitYear:
                 case DescriptorKind::StepCode: {
-                    std::int64_t n = s.carrier == Carrier::Signed
-                                         ? sign_extend(*raw, s.bits)
-                                         : static_cast<std::int64_t>(*raw);
+                    std::int64_t n = s.carrier == Carrier::Signed ? sign_extend(*raw, s.bits)
+                                                                  : static_cast<std::int64_t>(*raw);
                     if (s.range.bounded &&
                         (catalog::Decimal::value_cmp(catalog::Decimal{n, 0}, s.range.min) < 0 ||
                          catalog::Decimal::value_cmp(catalog::Decimal{n, 0}, s.range.max) > 0)) {
@@ -201,9 +208,11 @@ Result<Found> sweep_field(const Row& row, const FieldNode& node, const ReadScope
                     }
                     return Found{};
                 }
-                default: return Found{};
+                default:
+                    return Found{};
             }
-        default: return Found{};
+        default:
+            return Found{};
     }
 }
 
@@ -211,23 +220,24 @@ Result<Found> sweep_field(const Row& row, const FieldNode& node, const ReadScope
 Result<Found> check_cross_field(const encoding::Encoded& encoded) {
     const Row& row = encoded.row();
     for (const catalog::CrossFieldRelation& relation : row.relations) {
-        auto r = in_field_scopes(encoded, relation.field, [&](const ReadScope& scope) -> Result<Found> {
-            auto gone = invalidated(scope, row.fields, row.validity_edges, relation.field);
-            if (!gone) return std::unexpected(gone.error());
-            if (gone->has_value()) return Found{};
-            auto value = scope.bits(relation.field);
-            if (!value) return std::unexpected(value.error());
-            if (*value != relation.value) return Found{};
-            for (std::string_view operand : relation.operands) {
-                auto skip = invalidated(scope, row.fields, row.validity_edges, operand);
-                if (!skip) return std::unexpected(skip.error());
-                if (skip->has_value()) continue;
-                auto v = scope.bits(operand);
-                if (!v) return std::unexpected(v.error());
-                if (*v != 0) return found(relation_disposition(relation.kind), relation.field);
-            }
-            return Found{};
-        });
+        auto r =
+            in_field_scopes(encoded, relation.field, [&](const ReadScope& scope) -> Result<Found> {
+                auto gone = invalidated(scope, row.fields, row.validity_edges, relation.field);
+                if (!gone) return std::unexpected(gone.error());
+                if (gone->has_value()) return Found{};
+                auto value = scope.bits(relation.field);
+                if (!value) return std::unexpected(value.error());
+                if (*value != relation.value) return Found{};
+                for (std::string_view operand : relation.operands) {
+                    auto skip = invalidated(scope, row.fields, row.validity_edges, operand);
+                    if (!skip) return std::unexpected(skip.error());
+                    if (skip->has_value()) continue;
+                    auto v = scope.bits(operand);
+                    if (!v) return std::unexpected(v.error());
+                    if (*v != 0) return found(relation_disposition(relation.kind), relation.field);
+                }
+                return Found{};
+            });
         if (!r || r->has_value()) return r;
     }
     return Found{};
@@ -246,8 +256,8 @@ Result<Found> scan_ignore(const FieldNode& node, const ReadScope& scope) {
     for (const catalog::SpecialValue& special : s.special_values) {
         if (special.raw != *raw) continue;
         if (special.meaning == 0) {
-            return fail(SemanticError::disposition_on_encode(node.name,
-                                                             Disposition::IgnoreMessage));
+            return fail(
+                SemanticError::disposition_on_encode(node.name, Disposition::IgnoreMessage));
         }
         if (special.meaning >= 1 && special.meaning <= 3) return Found{};
         break;
@@ -257,8 +267,8 @@ Result<Found> scan_ignore(const FieldNode& node, const ReadScope& scope) {
     if (coded && s.code_table != nullptr && !is_entry(*s.code_table, *raw)) {
         const catalog::Band* band = band_of(*s.code_table, *raw);
         if (band != nullptr && band->kind % 2 == 0 && band->kind != 2) {
-            return fail(SemanticError::disposition_on_encode(node.name,
-                                                             Disposition::IgnoreMessage));
+            return fail(
+                SemanticError::disposition_on_encode(node.name, Disposition::IgnoreMessage));
         }
     }
     return Found{};
@@ -274,8 +284,8 @@ Result<Found> transmit_rule_in(const Row& row, const catalog::CrossFieldRelation
         auto v = scope.bits(operand);
         if (!v) return std::unexpected(v.error());
         if (*v != 0) {
-            return fail(SemanticError::disposition_on_encode(relation.field,
-                                                             Disposition::IgnoreMessage));
+            return fail(
+                SemanticError::disposition_on_encode(relation.field, Disposition::IgnoreMessage));
         }
     }
     return Found{};
@@ -290,8 +300,7 @@ Result<std::uint64_t> ReadScope::bits(std::string_view name) const {
     return *r;
 }
 
-Result<std::optional<std::string_view>> invalidated(const ReadScope& scope,
-                                                    Slice<FieldNode> fields,
+Result<std::optional<std::string_view>> invalidated(const ReadScope& scope, Slice<FieldNode> fields,
                                                     Slice<catalog::ValidityEdge> edges,
                                                     std::string_view target) {
     for (const catalog::ValidityEdge& edge : edges) {
@@ -359,10 +368,9 @@ Result<Interpretation> interpret(const encoding::Encoded& encoded, ServiceReadin
 Result<Value> Value::validated(Value value) {
     const encoding::Encoded& encoded = value.encoded_;
     const Row& row = encoded.row();
-    auto scanned = each_scalar(encoded, row.fields, ReadScope::whole(encoded), false, 1,
-                               [](const FieldNode& node, const ReadScope& scope) {
-                                   return scan_ignore(node, scope);
-                               });
+    auto scanned = each_scalar(
+        encoded, row.fields, ReadScope::whole(encoded), false, 1,
+        [](const FieldNode& node, const ReadScope& scope) { return scan_ignore(node, scope); });
     if (!scanned) return std::unexpected(scanned.error());
     for (const catalog::CrossFieldRelation& relation : row.relations) {
         if (relation.kind != 0) continue;

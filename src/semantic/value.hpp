@@ -17,7 +17,7 @@ namespace tavrel::semantic {
 // A payload that passed every check, with the reading it was read with. Made only by interpret
 // and Value::validated; it borrows the payload buffer and the row.
 class Value {
-public:
+  public:
     const encoding::Encoded& encoded() const { return encoded_; }
     const catalog::Row& row() const { return encoded_.row(); }
     std::span<const std::uint8_t> payload() const { return encoded_.payload(); }
@@ -27,7 +27,7 @@ public:
     // relation of that kind may be violated, validity flags notwithstanding.
     static Result<Value> validated(Value value);
 
-private:
+  private:
     friend struct ValueAccess;
     Value(const encoding::Encoded& encoded, ServiceReading reading)
         : encoded_(encoded), reading_(reading) {}
@@ -48,7 +48,7 @@ Result<Interpretation> interpret(const encoding::Encoded& encoded, ServiceReadin
 
 // Where reads happen: the whole row, or one instance of a repeated group.
 class ReadScope {
-public:
+  public:
     static ReadScope whole(const encoding::Encoded& encoded) {
         return ReadScope(&encoded, nullptr, 0);
     }
@@ -57,9 +57,8 @@ public:
     }
     Result<std::uint64_t> bits(std::string_view name) const;
 
-private:
-    ReadScope(const encoding::Encoded* encoded, const encoding::Repeat* repeat,
-              std::uint16_t index)
+  private:
+    ReadScope(const encoding::Encoded* encoded, const encoding::Repeat* repeat, std::uint16_t index)
         : encoded_(encoded), repeat_(repeat), index_(index) {}
     const encoding::Encoded* encoded_;
     const encoding::Repeat* repeat_;

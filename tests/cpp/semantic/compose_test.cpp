@@ -16,7 +16,9 @@ using catalog::Decimal;
 using catalog::DptId;
 using Octets = std::vector<std::uint8_t>;
 
-DptId id_of(std::string_view text) { return *DptId::parse(text); }
+DptId id_of(std::string_view text) {
+    return *DptId::parse(text);
+}
 
 // A builder for `id` over `buffer`; fails the test when the pipeline refuses it.
 Builder builder_for(std::string_view id, std::span<std::uint8_t> buffer) {
@@ -28,7 +30,9 @@ Builder builder_for(std::string_view id, std::span<std::uint8_t> buffer) {
     return *b;
 }
 
-ScalarValue integer(std::int64_t v) { return ScalarValue::of_integer(v); }
+ScalarValue integer(std::int64_t v) {
+    return ScalarValue::of_integer(v);
+}
 
 void expect_fault(const Result<void>& r, std::string_view code, std::string_view message) {
     ASSERT_FALSE(r.has_value());
@@ -172,7 +176,9 @@ TEST(BuilderTest, DateAndTimeValidityAndTheMidnightRelation) {
         const char* code;  // nullptr: accepted
         const char* message;
     } cases[] = {
-        {"only a year", {{"Year", 2024, false}}, "semantic/range",
+        {"only a year",
+         {{"Year", 2024, false}},
+         "semantic/range",
          "`Month` must be between 1 and 12, got 0"},
         {"no date", {{"Year", 2024, false}, {"ND", 1, true}}, nullptr, nullptr},
         {"24:00:00",
@@ -191,7 +197,9 @@ TEST(BuilderTest, DateAndTimeValidityAndTheMidnightRelation) {
          {{"ND", 1, true}, {"NT", 1, true}, {"HourOfDay", 24, false}, {"Minutes", 30, false}},
          "semantic/disposition-on-encode",
          "`HourOfDay` composes an ignore-the-message value"},
-        {"25 o'clock", {{"ND", 1, true}, {"HourOfDay", 25, false}}, "semantic/range",
+        {"25 o'clock",
+         {{"ND", 1, true}, {"HourOfDay", 25, false}},
+         "semantic/range",
          "`HourOfDay` must be between 0 and 24, got 25"},
     };
     for (const auto& c : cases) {
@@ -217,7 +225,7 @@ TEST(BuilderTest, DateAndTimeOctets) {
     std::array<std::uint8_t, 8> buf{};
     Builder b = builder_for("19.001", buf);
     const std::pair<const char*, std::int64_t> fields[] = {
-        {"Year", 2024}, {"Month", 12},   {"DayOfMonth", 11}, {"DayOfWeek", 5},
+        {"Year", 2024},    {"Month", 12},   {"DayOfMonth", 11}, {"DayOfWeek", 5},
         {"HourOfDay", 13}, {"Minutes", 30}, {"Seconds", 59},
     };
     for (auto [name, value] : fields) ASSERT_TRUE(b.set_named(name, integer(value)).has_value());
@@ -255,11 +263,9 @@ TEST(BuilderTest, RepeatedGroupsAreSetPerInstance) {
     ASSERT_TRUE(b.set_flag_named_at("EnergyRegisters", 3, "T", false).has_value());
     auto v = b.finish();
     ASSERT_TRUE(v.has_value()) << v.error().message();
-    Octets expected = {'M', 'e', 't', 'e', 'r', 0, 0, 0, 0, 0, 0, 0,
-                       0x00, 0x00, 0x03, 0xE8, 1, 0x00,
-                       0x00, 0x00, 0x03, 0xE9, 2, 0x00,
-                       0xFF, 0xFF, 0xFF, 0xFE, 3, 0x00,
-                       0x00, 0x00, 0x03, 0xEB, 4, 0x01};
+    Octets expected = {'M',  'e',  't',  'e',  'r', 0,    0,    0,    0,    0,    0, 0,
+                       0x00, 0x00, 0x03, 0xE8, 1,   0x00, 0x00, 0x00, 0x03, 0xE9, 2, 0x00,
+                       0xFF, 0xFF, 0xFF, 0xFE, 3,   0x00, 0x00, 0x00, 0x03, 0xEB, 4, 0x01};
     EXPECT_EQ(Octets(buf.begin(), buf.end()), expected);
 }
 
@@ -294,20 +300,30 @@ struct ReadCase {
     const char* id;
     Octets payload;
     ServiceReading reading;
-    const char* fault;                      // interpret fails with this code, or
-    std::optional<Disposition> disposition; // interpret finds this disposition, or
-    const char* field;                      // (the field of either)
-    const char* transmit;                   // a Value whose transmit check fails with this code
+    const char* fault;                       // interpret fails with this code, or
+    std::optional<Disposition> disposition;  // interpret finds this disposition, or
+    const char* field;                       // (the field of either)
+    const char* transmit;                    // a Value whose transmit check fails with this code
 };
 
 TEST(ReadBackTest, ReadingsOfRealRows) {
     using R = ServiceReading;
     const ReadCase cases[] = {
         // Reserved bits.
-        {"19.001", {124, 0x1C, 1, 0, 0, 0, 0, 0}, R::None, "semantic/encoding/reserved-violation",
-         {}, "reserved1", nullptr},
-        {"235.001", {0, 0, 0, 0, 0, 0x04}, R::None, "semantic/encoding/reserved-violation", {},
-         "Validity", nullptr},
+        {"19.001",
+         {124, 0x1C, 1, 0, 0, 0, 0, 0},
+         R::None,
+         "semantic/encoding/reserved-violation",
+         {},
+         "reserved1",
+         nullptr},
+        {"235.001",
+         {0, 0, 0, 0, 0, 0x04},
+         R::None,
+         "semantic/encoding/reserved-violation",
+         {},
+         "Validity",
+         nullptr},
         // Code tables and bands: kind 1 passes, kind 2 is named.
         {"20.611", {0}, R::None, nullptr, {}, nullptr, nullptr},
         {"20.611", {200}, R::None, nullptr, {}, nullptr, nullptr},
@@ -315,17 +331,37 @@ TEST(ReadBackTest, ReadingsOfRealRows) {
         {"6.020", {0x03}, R::None, "semantic/unknown-code", {}, "f", nullptr},
         {"3.007", {0x0B}, R::None, nullptr, {}, nullptr, nullptr},
         // The tariff's 255 means "ignore the message" while its validity flag holds...
-        {"235.001", {0, 0, 0, 1, 0xFF, 0x00}, R::None, nullptr, Disposition::IgnoreMessage,
-         "Tariff", nullptr},
+        {"235.001",
+         {0, 0, 0, 1, 0xFF, 0x00},
+         R::None,
+         nullptr,
+         Disposition::IgnoreMessage,
+         "Tariff",
+         nullptr},
         // ...and an invalid energy is not range-checked, but 255 still may not be sent.
-        {"235.001", {0, 0, 0, 1, 0xFF, 0x01}, R::None, nullptr, {}, nullptr,
+        {"235.001",
+         {0, 0, 0, 1, 0xFF, 0x01},
+         R::None,
+         nullptr,
+         {},
+         nullptr,
          "semantic/disposition-on-encode"},
         {"235.001", {0xFF, 0xFF, 0xFF, 0xFF, 3, 0x02}, R::None, nullptr, {}, nullptr, nullptr},
         // Midnight with minutes.
-        {"19.001", {124, 1, 1, 24, 30, 0, 0, 0}, R::None, nullptr, Disposition::IgnoreMessage,
-         "HourOfDay", nullptr},
+        {"19.001",
+         {124, 1, 1, 24, 30, 0, 0, 0},
+         R::None,
+         nullptr,
+         Disposition::IgnoreMessage,
+         "HourOfDay",
+         nullptr},
         {"19.001", {124, 1, 1, 24, 0, 0, 0, 0}, R::None, nullptr, {}, nullptr, nullptr},
-        {"19.001", {124, 0, 0, 24, 30, 0, 0x0A, 0}, R::None, nullptr, {}, nullptr,
+        {"19.001",
+         {124, 0, 0, 24, 30, 0, 0x0A, 0},
+         R::None,
+         nullptr,
+         {},
+         nullptr,
          "semantic/disposition-on-encode"},
         // Reading rules.
         {"201.100", {1, 0}, R::None, "semantic/context-missing", {}, nullptr, nullptr},
@@ -333,10 +369,8 @@ TEST(ReadBackTest, ReadingsOfRealRows) {
         {"9.001", {0, 0}, R::Command, "semantic/context-not-required", {}, nullptr, nullptr},
         // Z8 status and command octets.
         {"201.100", {1, 0x21}, R::Status, "semantic/z8-reserved", {}, nullptr, nullptr},
-        {"201.100", {1, 0x03}, R::Status, "semantic/z8-illegal-combination", {}, nullptr,
-         nullptr},
-        {"201.100", {1, 0x05}, R::Status, "semantic/z8-illegal-combination", {}, nullptr,
-         nullptr},
+        {"201.100", {1, 0x03}, R::Status, "semantic/z8-illegal-combination", {}, nullptr, nullptr},
+        {"201.100", {1, 0x05}, R::Status, "semantic/z8-illegal-combination", {}, nullptr, nullptr},
         {"201.100", {1, 0x09}, R::Command, "semantic/unknown-z8-command", {}, nullptr, nullptr},
         {"201.100", {1, 0x00}, R::Status, nullptr, {}, nullptr, nullptr},
         {"201.100", {7, 0x00}, R::Status, "semantic/unknown-code", {}, "HVACMode", nullptr},
@@ -352,8 +386,8 @@ TEST(ReadBackTest, ReadingsOfRealRows) {
         {"204.001", {0x9B, 0x03}, R::Command, nullptr, {}, nullptr, nullptr},  // SetOSV
     };
     for (const ReadCase& c : cases) {
-        SCOPED_TRACE(std::string(c.id) + " reading " + std::to_string(int(c.reading)) +
-                     " octet0 " + std::to_string(c.payload[0]));
+        SCOPED_TRACE(std::string(c.id) + " reading " + std::to_string(int(c.reading)) + " octet0 " +
+                     std::to_string(c.payload[0]));
         const catalog::Row& row = testing::row_of(c.id);
         auto encoded = encoding::Encoded::decode(row, c.payload);
         ASSERT_TRUE(encoded.has_value()) << encoded.error().message();
@@ -404,8 +438,7 @@ TEST(ReadBackTest, ValidityEdgesOfEnergyRegisters) {
     };
     for (const auto& c : cases) {
         payload[5] = c.validity;
-        auto r = invalidated(ReadScope::whole(*encoded), row.fields, row.validity_edges,
-                             c.target);
+        auto r = invalidated(ReadScope::whole(*encoded), row.fields, row.validity_edges, c.target);
         ASSERT_TRUE(r.has_value());
         EXPECT_EQ(*r, c.flag) << int(c.validity) << " " << c.target;
     }

@@ -35,8 +35,8 @@ TEST(SemanticErrorTest, EveryVariantHasItsCodeMessageAndField) {
         {SemanticError::kind_mismatch("ND"), "semantic/kind-mismatch",
          "`ND` does not have this access kind", "ND"},
         {SemanticError::descriptor_mismatch(DptId{9, 1}, DptId{1, 1200}),
-         "semantic/descriptor-mismatch", "descriptor belongs to 9.001, the value is bound to 1.1200",
-         std::nullopt},
+         "semantic/descriptor-mismatch",
+         "descriptor belongs to 9.001, the value is bound to 1.1200", std::nullopt},
         {SemanticError::range("FloatValue", Decimal{-273, 0}, Decimal{67043328, -2}, -273.01),
          "semantic/range", "`FloatValue` must be between -273 and 670433.28, got -273.01",
          "FloatValue"},
@@ -126,10 +126,16 @@ TEST(SemanticErrorTest, RealsPrintInTheShortestFormThatReadsBackWithoutExponent)
         double value;
         const char* text;
     } cases[] = {
-        {256.0, "256"},          {0.5, "0.5"},           {-273.15, "-273.15"},
-        {100.5, "100.5"},        {-273.01, "-273.01"},   {0.0000001, "0.0000001"},
-        {1e21, "1000000000000000000000"},                {-0.0, "-0"},
-        {670433.28, "670433.28"}, {0.1, "0.1"},
+        {256.0, "256"},
+        {0.5, "0.5"},
+        {-273.15, "-273.15"},
+        {100.5, "100.5"},
+        {-273.01, "-273.01"},
+        {0.0000001, "0.0000001"},
+        {1e21, "1000000000000000000000"},
+        {-0.0, "-0"},
+        {670433.28, "670433.28"},
+        {0.1, "0.1"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(format_real(c.value), c.text);

@@ -27,8 +27,12 @@ struct WriteCase {
 ScalarValue dec(std::int64_t mantissa, std::int8_t exponent) {
     return ScalarValue::of_decimal(Decimal{mantissa, exponent});
 }
-ScalarValue integer(std::int64_t v) { return ScalarValue::of_integer(v); }
-ScalarValue real(double x) { return ScalarValue::of_real(x); }
+ScalarValue integer(std::int64_t v) {
+    return ScalarValue::of_integer(v);
+}
+ScalarValue real(double x) {
+    return ScalarValue::of_real(x);
+}
 
 void run(const WriteCase& c) {
     SCOPED_TRACE(std::string(c.id) + " " + c.field);
@@ -58,8 +62,7 @@ TEST(WriteScalarTest, Float16IsEncodedOnlyWhenExactWithTheSmallestExponent) {
         {"9.001", "FloatValue", dec(-2048, -2), 0x8000, nullptr, nullptr},
         // -272.96 is -1706 x 2^4 as well as -853 x 2^5; the smaller exponent wins.
         {"9.001", "FloatValue", dec(-27296, -2), 0xA156, nullptr, nullptr},
-        {"9.001", "FloatValue", dec(-27300, -2), std::nullopt, "semantic/unrepresentable",
-         nullptr},
+        {"9.001", "FloatValue", dec(-27300, -2), std::nullopt, "semantic/unrepresentable", nullptr},
         {"9.001", "FloatValue", dec(-1, -2), 0x87FF, nullptr, nullptr},
         {"9.001", "FloatValue", dec(67043328, -2), 0x7FFE, nullptr, nullptr},
         {"9.001", "FloatValue", dec(-27301, -2), std::nullopt, "semantic/range",
@@ -68,8 +71,7 @@ TEST(WriteScalarTest, Float16IsEncodedOnlyWhenExactWithTheSmallestExponent) {
         // Inside the range but off every exponent's grid: no rounding happens.
         {"9.001", "FloatValue", dec(-273, 0), std::nullopt, "semantic/unrepresentable",
          "value is not representable on the declared grid of `FloatValue`"},
-        {"9.001", "FloatValue", dec(10001, -2), std::nullopt, "semantic/unrepresentable",
-         nullptr},
+        {"9.001", "FloatValue", dec(10001, -2), std::nullopt, "semantic/unrepresentable", nullptr},
         {"9.001", "FloatValue", dec(1, -3), std::nullopt, "semantic/unrepresentable", nullptr},
         {"9.001", "FloatValue", real(21.5), std::nullopt, "semantic/kind-mismatch", nullptr},
     };
@@ -84,8 +86,7 @@ TEST(WriteScalarTest, Float32TakesOnlyValuesThatSurviveSinglePrecision) {
         {"14.000", "Value", real(0.1), std::nullopt, "semantic/unrepresentable", nullptr},
         {"14.000", "Value", real(1.1), std::nullopt, "semantic/unrepresentable", nullptr},
         {"14.000", "Value", real(1e300), std::nullopt, "semantic/unrepresentable", nullptr},
-        {"14.000", "Value", real(std::nan("")), std::nullopt, "semantic/unrepresentable",
-         nullptr},
+        {"14.000", "Value", real(std::nan("")), std::nullopt, "semantic/unrepresentable", nullptr},
         {"14.000", "Value", dec(15, -1), std::nullopt, "semantic/kind-mismatch", nullptr},
     };
     for (const WriteCase& c : cases) run(c);
@@ -218,9 +219,9 @@ TEST(MappingTest, QuantityReadings) {
         std::uint64_t raw;
         Decimal expected;
     } cases[] = {
-        {&temp, 0x0C33, Decimal{2150, -2}},       {&temp, 0x7FFE, Decimal{67043328, -2}},
-        {&temp, 0xF800, Decimal{-67108864, -2}},  {&temp, 0x87FF, Decimal{-1, -2}},
-        {&percent, 0xFFCE, Decimal{-50, -2}},     {&period, 65535, Decimal{655350, 0}},
+        {&temp, 0x0C33, Decimal{2150, -2}},      {&temp, 0x7FFE, Decimal{67043328, -2}},
+        {&temp, 0xF800, Decimal{-67108864, -2}}, {&temp, 0x87FF, Decimal{-1, -2}},
+        {&percent, 0xFFCE, Decimal{-50, -2}},    {&period, 65535, Decimal{655350, 0}},
     };
     for (const auto& c : cases) {
         auto r = read_quantity(c.node->scalar, c.node->name, c.raw, c.node->scalar.bits);
