@@ -11,7 +11,9 @@ namespace {
 
 using Form = catalog::RowForm::Kind;
 
-std::unexpected<EncodingError> fail(EncodingError error) { return std::unexpected(error); }
+std::unexpected<EncodingError> fail(EncodingError error) {
+    return std::unexpected(error);
+}
 
 Result<void> prefix_closure_at(Slice<FieldNode> nodes, std::uint32_t depth) {
     if (depth > kMaxDepth) return fail(EncodingError::unrepresentable_nesting(kMaxDepth));
@@ -98,7 +100,8 @@ Result<void> check_payload(const Row& row, std::span<const std::uint8_t> payload
     if (payload.size() < prefix + 1) return fail(EncodingError::length(prefix + 1, payload.size()));
     if (payload.back() != terminator) return fail(EncodingError::missing_terminator());
     auto content = payload.subspan(prefix, payload.size() - 1 - prefix);
-    if (auto at = find_octet(content, terminator)) return fail(EncodingError::early_terminator(*at));
+    if (auto at = find_octet(content, terminator))
+        return fail(EncodingError::early_terminator(*at));
     return {};
 }
 
@@ -116,8 +119,8 @@ Result<void> check_reserved_bits(const Row& row, std::span<const std::uint8_t> p
                         auto chunk = read_bits(payload, position, width, node.name);
                         if (!chunk) return fail(chunk.error());
                         if (*chunk != 0) {
-                            std::uint64_t mask = width == 64 ? ~std::uint64_t{0}
-                                                             : (std::uint64_t{1} << width) - 1;
+                            std::uint64_t mask =
+                                width == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << width) - 1;
                             return fail(EncodingError::reserved_violation(
                                 node.name, static_cast<std::uint16_t>(position / 8), mask, *chunk));
                         }
@@ -177,13 +180,17 @@ Result<Location> locate_field(const Row& row, std::string_view name) {
 // Width of a field that carries a raw number; reserved fields are refused as `reserved_fault`.
 Result<std::uint32_t> value_width(const FieldNode& node, bool writing) {
     switch (node.kind) {
-        case NodeKind::Scalar: return node.scalar.bits;
-        case NodeKind::BitGroup: return node.bits;
-        case NodeKind::ControlOctet: return 8u;
+        case NodeKind::Scalar:
+            return node.scalar.bits;
+        case NodeKind::BitGroup:
+            return node.bits;
+        case NodeKind::ControlOctet:
+            return 8u;
         case NodeKind::Reserved:
             if (writing) return fail(EncodingError::not_settable(node.name));
             return fail(EncodingError::kind_mismatch());
-        default: return fail(EncodingError::kind_mismatch());
+        default:
+            return fail(EncodingError::kind_mismatch());
     }
 }
 
@@ -226,8 +233,8 @@ Result<GroupView> locate_group(const Row& row, std::string_view group) {
     if (node.kind != NodeKind::RepeatedGroup) return fail(EncodingError::kind_mismatch());
     auto width = nodes_bits_at(node.children, found->depth + 1);
     if (!width) return fail(width.error());
-    return GroupView{node.children, node.name, found->position, *width, node.count,
-                     found->depth + 1};
+    return GroupView{node.children, node.name,  found->position,
+                     *width,        node.count, found->depth + 1};
 }
 
 // Assumes the index has been tested against the group's count.
@@ -253,7 +260,9 @@ Result<Placement> instance_field(const GroupView& view, std::uint16_t index,
 
 }  // namespace
 
-Result<void> check_prefix_closure(Slice<FieldNode> nodes) { return prefix_closure_at(nodes, 1); }
+Result<void> check_prefix_closure(Slice<FieldNode> nodes) {
+    return prefix_closure_at(nodes, 1);
+}
 
 Result<std::uint32_t> row_start(const Row& row) {
     if (row.form.kind != Form::SubOctet) return 0u;
@@ -308,8 +317,8 @@ Result<void> check_row_form(const Row& row) {
         auto misaligned = misaligned_char_field_at(fields, *start, 1);
         if (!misaligned) return fail(misaligned.error());
         if (*misaligned) {
-            return fail(EncodingError::unrepresentable_alignment((*misaligned)->name,
-                                                                 (*misaligned)->bit));
+            return fail(
+                EncodingError::unrepresentable_alignment((*misaligned)->name, (*misaligned)->bit));
         }
     }
 
@@ -370,7 +379,9 @@ Result<Repeat> Encoded::repeat(std::string_view name) const {
     return repeat;
 }
 
-Result<void> Encoded::check_reserved() const { return check_reserved_bits(*row_, payload_); }
+Result<void> Encoded::check_reserved() const {
+    return check_reserved_bits(*row_, payload_);
+}
 
 // ---- Writer ----
 
@@ -418,7 +429,8 @@ Result<void> Writer::set_chars(std::string_view name, std::span<const std::uint8
         if (node.padded && !octets.empty() && octets.back() == node.pad) {
             return fail(EncodingError::trailing_pad(node.pad));
         }
-        if (buffer_.size() < first + n) return fail(EncodingError::length(first + n, buffer_.size()));
+        if (buffer_.size() < first + n)
+            return fail(EncodingError::length(first + n, buffer_.size()));
         auto field = buffer_.subspan(first, n);
         std::copy(octets.begin(), octets.end(), field.begin());
         std::fill(field.begin() + static_cast<std::ptrdiff_t>(octets.size()), field.end(),
@@ -435,7 +447,8 @@ Result<void> Writer::set_chars(std::string_view name, std::span<const std::uint8
         if (auto at = find_octet(octets, node.terminator)) {
             return fail(EncodingError::early_terminator(*at));
         }
-        if (buffer_.size() < first + n) return fail(EncodingError::length(first + n, buffer_.size()));
+        if (buffer_.size() < first + n)
+            return fail(EncodingError::length(first + n, buffer_.size()));
         auto field = buffer_.subspan(first, n);
         std::copy(octets.begin(), octets.end(), field.begin());
         field[octets.size()] = node.terminator;
@@ -511,8 +524,8 @@ Result<Encoded> canonicalize(const Encoded& encoded, std::span<std::uint8_t> des
             return fail(EncodingError::early_terminator(*at));
         }
         if (destination.empty() || destination.size() != content.size() + 1) {
-            return fail(EncodingError::length(source.empty() ? 1 : source.size(),
-                                              destination.size()));
+            return fail(
+                EncodingError::length(source.empty() ? 1 : source.size(), destination.size()));
         }
         if (auto r = check_row_form(row); !r) return fail(r.error());
         std::copy(content.begin(), content.end(), destination.begin());
@@ -583,7 +596,8 @@ Result<Encoded> encode_variable(const Row& row, std::span<const std::uint8_t> co
         return fail(EncodingError::row_form_mismatch());
     }
     std::uint8_t terminator = fields.front().terminator;
-    if (auto at = find_octet(content, terminator)) return fail(EncodingError::early_terminator(*at));
+    if (auto at = find_octet(content, terminator))
+        return fail(EncodingError::early_terminator(*at));
     if (destination.empty() || destination.size() != content.size() + 1) {
         return fail(EncodingError::length(content.size() + 1, destination.size()));
     }

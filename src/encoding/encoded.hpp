@@ -35,7 +35,7 @@ class Encoded;
 
 // One repeated group of a payload, addressed per instance.
 class Repeat {
-public:
+  public:
     // Reads field `name` of instance `index`; the index is tested before the name is looked up.
     Result<std::uint64_t> bits(std::uint16_t index, std::string_view name) const;
 
@@ -44,7 +44,7 @@ public:
     std::uint16_t count() const { return count_; }
     Slice<FieldNode> children() const { return children_; }
 
-private:
+  private:
     friend class Encoded;
     std::span<const std::uint8_t> payload_;
     Slice<FieldNode> children_;
@@ -56,7 +56,7 @@ private:
 
 // A row and a payload that has passed the row's shape, length and terminator checks.
 class Encoded {
-public:
+  public:
     // Accepts octets from outside as a payload of the row; reserved bits are not verified here.
     static Result<Encoded> decode(const Row& row, std::span<const std::uint8_t> payload);
     // The payload borrows the row: a temporary row would dangle.
@@ -70,7 +70,7 @@ public:
     const Row& row() const { return *row_; }
     std::span<const std::uint8_t> payload() const { return payload_; }
 
-private:
+  private:
     friend class Writer;
     Encoded(const Row& row, std::span<const std::uint8_t> payload)
         : row_(&row), payload_(payload) {}
@@ -81,7 +81,7 @@ private:
 // Fills a caller's buffer with one payload of a row. The buffer's length is fixed at creation; a
 // later write to a field replaces the earlier one.
 class Writer {
-public:
+  public:
     // Checks the row's form and the buffer's length against it, then zeroes the buffer. A row that
     // is a single VariableText field is built with `encode_variable` instead.
     static Result<Writer> create(const Row& row, std::span<std::uint8_t> buffer);
@@ -97,8 +97,8 @@ public:
                                       std::string_view name) const;
     Result<std::uint64_t> repeat_bits(std::string_view group, std::uint16_t index,
                                       std::string_view name) const;
-    Result<void> set_repeat_bits(std::string_view group, std::uint16_t index,
-                                 std::string_view name, std::uint64_t value);
+    Result<void> set_repeat_bits(std::string_view group, std::uint16_t index, std::string_view name,
+                                 std::uint64_t value);
 
     // Validates the buffer as a complete payload (length, terminators, reserved bits).
     Result<Encoded> finish() const;
@@ -106,7 +106,7 @@ public:
     const Row& row() const { return *row_; }
     std::span<std::uint8_t> buffer() const { return buffer_; }
 
-private:
+  private:
     Writer(const Row& row, std::span<std::uint8_t> buffer, std::uint32_t start)
         : row_(&row), buffer_(buffer), start_(start) {}
     const Row* row_;

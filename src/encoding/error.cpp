@@ -1,6 +1,7 @@
 #include "encoding/error.hpp"
 
 #include <charconv>
+#include <initializer_list>
 
 namespace tavrel::encoding {
 
@@ -20,19 +21,50 @@ EncodingError named(Kind kind, std::string_view field) {
     return e;
 }
 
-void append_decimal(std::string& out, std::uint64_t value) {
-    char text[24];
-    auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, end);
-}
+// One placeholder's filling: a decimal, an upper-case hexadecimal number (at least `digits`
+// digits), or a text.
+struct Arg {
+    enum class Form : std::uint8_t { Decimal, Hex, Text };
+    Form form;
+    std::uint64_t number = 0;
+    int digits = 1;
+    std::string_view text_value{};
 
-void append_hex(std::string& out, std::uint64_t value, int min_digits) {
-    char text[24];
-    auto end = std::to_chars(text, text + sizeof text, value, 16).ptr;
-    for (int n = static_cast<int>(end - text); n < min_digits; ++n) out.push_back('0');
-    for (char* c = text; c != end; ++c) {
-        out.push_back(*c >= 'a' && *c <= 'f' ? static_cast<char>(*c - 'a' + 'A') : *c);
+    static Arg dec(std::uint64_t n) { return {Form::Decimal, n}; }
+    static Arg hex(std::uint64_t n) { return {Form::Hex, n}; }
+    static Arg octet(std::uint8_t n) { return {Form::Hex, n, 2}; }
+    static Arg text(std::string_view t) { return {Form::Text, 0, 1, t}; }
+
+    void append_to(std::string& out) const {
+        if (form == Form::Text) {
+            out.append(text_value);
+            return;
+        }
+        char digits_text[24];
+        auto end = std::to_chars(digits_text, digits_text + sizeof digits_text, number,
+                                 form == Form::Hex ? 16 : 10)
+                       .ptr;
+        for (int n = static_cast<int>(end - digits_text); n < digits; ++n) out.push_back('0');
+        for (char* c = digits_text; c != end; ++c) {
+            out.push_back(*c >= 'a' && *c <= 'f' ? static_cast<char>(*c - 'a' + 'A') : *c);
+        }
     }
+};
+
+// Replaces each "{}" of the template by the next argument, in order.
+std::string fill(std::string_view pattern, std::initializer_list<Arg> args) {
+    std::string out;
+    const Arg* next = args.begin();
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '{' && i + 1 < pattern.size() && pattern[i + 1] == '}' &&
+            next != args.end()) {
+            (next++)->append_to(out);
+            ++i;
+        } else {
+            out.push_back(pattern[i]);
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -51,7 +83,9 @@ EncodingError EncodingError::reserved_violation(std::string_view field, std::uin
     e.got = got;
     return e;
 }
-EncodingError EncodingError::missing_terminator() { return of(Kind::MissingTerminator); }
+EncodingError EncodingError::missing_terminator() {
+    return of(Kind::MissingTerminator);
+}
 EncodingError EncodingError::early_terminator(std::uint64_t index) {
     EncodingError e = of(Kind::EarlyTerminator);
     e.index = index;
@@ -65,11 +99,21 @@ EncodingError EncodingError::char_count_exceeded(std::uint16_t maximum) {
     e.count = maximum;
     return e;
 }
-EncodingError EncodingError::unknown_field() { return of(Kind::UnknownField); }
-EncodingError EncodingError::inside_repeated_group() { return of(Kind::InsideRepeatedGroup); }
-EncodingError EncodingError::kind_mismatch() { return of(Kind::KindMismatch); }
-EncodingError EncodingError::row_form_mismatch() { return of(Kind::RowFormMismatch); }
-EncodingError EncodingError::index_out_of_range() { return of(Kind::IndexOutOfRange); }
+EncodingError EncodingError::unknown_field() {
+    return of(Kind::UnknownField);
+}
+EncodingError EncodingError::inside_repeated_group() {
+    return of(Kind::InsideRepeatedGroup);
+}
+EncodingError EncodingError::kind_mismatch() {
+    return of(Kind::KindMismatch);
+}
+EncodingError EncodingError::row_form_mismatch() {
+    return of(Kind::RowFormMismatch);
+}
+EncodingError EncodingError::index_out_of_range() {
+    return of(Kind::IndexOutOfRange);
+}
 EncodingError EncodingError::value_too_wide(std::string_view field) {
     return named(Kind::ValueTooWide, field);
 }
@@ -169,40 +213,74 @@ EncodingError EncodingError::unreachable_repeat_nesting(std::string_view field) 
 
 std::string_view EncodingError::code() const {
     switch (kind) {
-        case Kind::Length: return "semantic/encoding/length";
-        case Kind::ReservedViolation: return "semantic/encoding/reserved-violation";
-        case Kind::MissingTerminator: return "semantic/encoding/missing-terminator";
-        case Kind::EarlyTerminator: return "semantic/encoding/early-terminator";
-        case Kind::UnterminatedContent: return "semantic/encoding/unterminated-content";
-        case Kind::CharCountExceeded: return "semantic/encoding/char-count-exceeded";
-        case Kind::UnknownField: return "semantic/encoding/unknown-field";
-        case Kind::InsideRepeatedGroup: return "semantic/encoding/inside-repeated-group";
-        case Kind::KindMismatch: return "semantic/encoding/kind-mismatch";
-        case Kind::RowFormMismatch: return "semantic/encoding/row-form-mismatch";
-        case Kind::IndexOutOfRange: return "semantic/encoding/index-out-of-range";
-        case Kind::ValueTooWide: return "semantic/encoding/value-too-wide";
-        case Kind::NotSettable: return "semantic/encoding/not-settable";
-        case Kind::CharCountMismatch: return "semantic/encoding/char-count-mismatch";
-        case Kind::TrailingPad: return "semantic/encoding/trailing-pad";
-        case Kind::UnrepresentableLayout: return "semantic/encoding/unrepresentable-layout";
-        case Kind::UnrepresentableWidth: return "semantic/encoding/unrepresentable-width";
-        case Kind::UnrepresentablePlacement: return "semantic/encoding/unrepresentable-placement";
-        case Kind::UnrepresentableAlignment: return "semantic/encoding/unrepresentable-alignment";
-        case Kind::UnrepresentableSpan: return "semantic/encoding/unrepresentable-span";
-        case Kind::UnrepresentableNesting: return "semantic/encoding/unrepresentable-nesting";
-        case Kind::UnrepresentableTree: return "semantic/encoding/unrepresentable-tree";
-        case Kind::UnboundedTraversal: return "semantic/encoding/unbounded-traversal";
-        case Kind::UnwalkableTree: return "semantic/encoding/unwalkable-tree";
-        case Kind::DuplicateFieldName: return "semantic/encoding/duplicate-field-name";
-        case Kind::UnjudgedFieldNames: return "semantic/encoding/unjudged-field-names";
-        case Kind::UnjudgedNameLength: return "semantic/encoding/unjudged-name-length";
-        case Kind::DuplicateZ8Control: return "semantic/encoding/duplicate-z8-control";
-        case Kind::UnreachableZ8Control: return "semantic/encoding/unreachable-z8-control";
-        case Kind::UnpairedZ8Control: return "semantic/encoding/unpaired-z8-control";
-        case Kind::TreeWidthMismatch: return "semantic/encoding/tree-width-mismatch";
-        case Kind::NestedZ8Control: return "semantic/encoding/nested-z8-control";
-        case Kind::UnreachableRepeatChars: return "semantic/encoding/unreachable-repeat-chars";
-        case Kind::UnreachableRepeatNesting: return "semantic/encoding/unreachable-repeat-nesting";
+        case Kind::Length:
+            return "semantic/encoding/length";
+        case Kind::ReservedViolation:
+            return "semantic/encoding/reserved-violation";
+        case Kind::MissingTerminator:
+            return "semantic/encoding/missing-terminator";
+        case Kind::EarlyTerminator:
+            return "semantic/encoding/early-terminator";
+        case Kind::UnterminatedContent:
+            return "semantic/encoding/unterminated-content";
+        case Kind::CharCountExceeded:
+            return "semantic/encoding/char-count-exceeded";
+        case Kind::UnknownField:
+            return "semantic/encoding/unknown-field";
+        case Kind::InsideRepeatedGroup:
+            return "semantic/encoding/inside-repeated-group";
+        case Kind::KindMismatch:
+            return "semantic/encoding/kind-mismatch";
+        case Kind::RowFormMismatch:
+            return "semantic/encoding/row-form-mismatch";
+        case Kind::IndexOutOfRange:
+            return "semantic/encoding/index-out-of-range";
+        case Kind::ValueTooWide:
+            return "semantic/encoding/value-too-wide";
+        case Kind::NotSettable:
+            return "semantic/encoding/not-settable";
+        case Kind::CharCountMismatch:
+            return "semantic/encoding/char-count-mismatch";
+        case Kind::TrailingPad:
+            return "semantic/encoding/trailing-pad";
+        case Kind::UnrepresentableLayout:
+            return "semantic/encoding/unrepresentable-layout";
+        case Kind::UnrepresentableWidth:
+            return "semantic/encoding/unrepresentable-width";
+        case Kind::UnrepresentablePlacement:
+            return "semantic/encoding/unrepresentable-placement";
+        case Kind::UnrepresentableAlignment:
+            return "semantic/encoding/unrepresentable-alignment";
+        case Kind::UnrepresentableSpan:
+            return "semantic/encoding/unrepresentable-span";
+        case Kind::UnrepresentableNesting:
+            return "semantic/encoding/unrepresentable-nesting";
+        case Kind::UnrepresentableTree:
+            return "semantic/encoding/unrepresentable-tree";
+        case Kind::UnboundedTraversal:
+            return "semantic/encoding/unbounded-traversal";
+        case Kind::UnwalkableTree:
+            return "semantic/encoding/unwalkable-tree";
+        case Kind::DuplicateFieldName:
+            return "semantic/encoding/duplicate-field-name";
+        case Kind::UnjudgedFieldNames:
+            return "semantic/encoding/unjudged-field-names";
+        case Kind::UnjudgedNameLength:
+            return "semantic/encoding/unjudged-name-length";
+        case Kind::DuplicateZ8Control:
+            return "semantic/encoding/duplicate-z8-control";
+        case Kind::UnreachableZ8Control:
+            return "semantic/encoding/unreachable-z8-control";
+        case Kind::UnpairedZ8Control:
+            return "semantic/encoding/unpaired-z8-control";
+        case Kind::TreeWidthMismatch:
+            return "semantic/encoding/tree-width-mismatch";
+        case Kind::NestedZ8Control:
+            return "semantic/encoding/nested-z8-control";
+        case Kind::UnreachableRepeatChars:
+            return "semantic/encoding/unreachable-repeat-chars";
+        case Kind::UnreachableRepeatNesting:
+            return "semantic/encoding/unreachable-repeat-nesting";
     }
     return "semantic/encoding/unknown";
 }
@@ -231,149 +309,133 @@ bool EncodingError::names_field() const {
 }
 
 std::string EncodingError::message() const {
-    std::string out;
-    auto text = [&](std::string_view s) { out.append(s); };
-    auto num = [&](std::uint64_t v) { append_decimal(out, v); };
-    auto name = [&]() {
-        out.push_back('`');
-        out.append(field);
-        out.push_back('`');
-    };
+    using A = Arg;
     switch (kind) {
         case Kind::Length:
-            text("payload octet count must be "), num(expected), text(", got "), num(actual);
-            break;
+            return fill("payload octet count must be {}, got {}",
+                        {A::dec(expected), A::dec(actual)});
         case Kind::ReservedViolation:
-            text("reserved bits of "), name(), text(" at octet "), num(octet);
-            text(" must be zero: mask 0x"), append_hex(out, mask, 1);
-            text(", got 0x"), append_hex(out, got, 1);
-            break;
+            return fill("reserved bits of `{}` at octet {} must be zero: mask 0x{}, got 0x{}",
+                        {A::text(field), A::dec(octet), A::hex(mask), A::hex(got)});
         case Kind::MissingTerminator:
-            text("variable payload must end with its declared terminator");
-            break;
+            return "variable payload must end with its declared terminator";
         case Kind::EarlyTerminator:
-            text("terminator before the final position: tail byte "), num(index);
-            break;
+            return fill("terminator before the final position: tail byte {}", {A::dec(index)});
         case Kind::UnterminatedContent:
-            name();
-            text(" holds no terminator octet, which its declared form requires at every content "
-                 "length");
-            break;
+            return fill(
+                "`{}` holds no terminator octet, which its declared form requires at every "
+                "content length",
+                {A::text(field)});
         case Kind::CharCountExceeded:
-            text("character content must have at most "), num(count), text(" octets");
-            break;
+            return fill("character content must have at most {} octets", {A::dec(count)});
         case Kind::UnknownField:
-            text("no field of this name");
-            break;
+            return "no field of this name";
         case Kind::InsideRepeatedGroup:
-            text("the field lives inside a repeated group and is reachable only per instance");
-            break;
+            return "the field lives inside a repeated group and is reachable only per instance";
         case Kind::KindMismatch:
-            text("the field does not have the requested kind");
-            break;
+            return "the field does not have the requested kind";
         case Kind::RowFormMismatch:
-            text("the operation does not fit the row's declared form");
-            break;
+            return "the operation does not fit the row's declared form";
         case Kind::IndexOutOfRange:
-            text("repeat index at or beyond the declared count");
-            break;
+            return "repeat index at or beyond the declared count";
         case Kind::ValueTooWide:
-            text("value does not fit the declared width of "), name();
-            break;
+            return fill("value does not fit the declared width of `{}`", {A::text(field)});
         case Kind::NotSettable:
-            name(), text(" is reserved and transmits as zero");
-            break;
+            return fill("`{}` is reserved and transmits as zero", {A::text(field)});
         case Kind::CharCountMismatch:
-            text("character content must have exactly "), num(count);
-            text(" elements (a declared count, or a prefixed tail's derived width)");
-            break;
+            return fill(
+                "character content must have exactly {} elements (a declared count, or a "
+                "prefixed tail's derived width)",
+                {A::dec(count)});
         case Kind::TrailingPad:
-            text("padded content must not end with the pad byte 0x"), append_hex(out, pad, 2);
-            break;
+            return fill("padded content must not end with the pad byte 0x{}", {A::octet(pad)});
         case Kind::UnrepresentableLayout:
-            text("a sub-octet row must declare 1 to 6 bits, got "), num(bits);
-            break;
+            return fill("a sub-octet row must declare 1 to 6 bits, got {}", {A::dec(bits)});
         case Kind::UnrepresentableWidth:
-            text("the declared width of "), name(), text(" is "), num(bits);
-            text(" bits, outside the 1 to 64 bits a value span carries");
-            break;
+            return fill(
+                "the declared width of `{}` is {} bits, outside the 1 to 64 bits a value span "
+                "carries",
+                {A::text(field), A::dec(bits)});
         case Kind::UnrepresentablePlacement:
-            text("the declared placement of "), name();
-            text(" is inside a fixed-width row, which carries no variable-length field");
-            break;
+            return fill(
+                "the declared placement of `{}` is inside a fixed-width row, which carries no "
+                "variable-length field",
+                {A::text(field)});
         case Kind::UnrepresentableAlignment:
-            text("the declared placement of "), name(), text(" starts at bit "), num(bits);
-            text(", not on the octet boundary a character container is addressed by");
-            break;
+            return fill(
+                "the declared placement of `{}` starts at bit {}, not on the octet boundary a "
+                "character container is addressed by",
+                {A::text(field), A::dec(bits)});
         case Kind::UnrepresentableSpan:
-            text("the declared span of "), name(), text(" leaves the payload bit positions");
-            break;
+            return fill("the declared span of `{}` leaves the payload bit positions",
+                        {A::text(field)});
         case Kind::UnrepresentableNesting:
-            text("the field tree nests deeper than the "), num(limit);
-            text(" levels the traversal enters");
-            break;
+            return fill("the field tree nests deeper than the {} levels the traversal enters",
+                        {A::dec(limit)});
         case Kind::UnrepresentableTree:
-            text("the field tree declares "), num(leaves), text(" leaves, more than the ");
-            num(bits), text(" bit positions the payload width holds");
-            break;
+            return fill(
+                "the field tree declares {} leaves, more than the {} bit positions the payload "
+                "width holds",
+                {A::dec(leaves), A::dec(bits)});
         case Kind::UnboundedTraversal:
-            text("the field tree gives "), name();
-            text(" no leaf count to bound the walk it declares");
-            break;
+            return fill("the field tree gives `{}` no leaf count to bound the walk it declares",
+                        {A::text(field)});
         case Kind::UnwalkableTree:
-            text("the field tree declares more repeated node visits than the "), num(limit);
-            text(" a walk of it performs, so it is refused rather than walked");
-            break;
+            return fill(
+                "the field tree declares more repeated node visits than the {} a walk of it "
+                "performs, so it is refused rather than walked",
+                {A::dec(limit)});
         case Kind::DuplicateFieldName:
-            text("the field tree gives the name "), name();
-            text(" to more than 1 addressable declaration, so it identifies no single one");
-            break;
+            return fill(
+                "the field tree gives the name `{}` to more than 1 addressable declaration, so "
+                "it identifies no single one",
+                {A::text(field)});
         case Kind::UnjudgedFieldNames:
-            text("the field tree addresses more than the "), num(limit);
-            text(" declarations the name judgement scans, so it is refused rather than admitted "
-                 "unjudged");
-            break;
+            return fill(
+                "the field tree addresses more than the {} declarations the name judgement "
+                "scans, so it is refused rather than admitted unjudged",
+                {A::dec(limit)});
         case Kind::UnjudgedNameLength:
-            text("the field tree declares a name of more than "), num(limit);
-            text(" bytes, which every comparison of that name would cost, so it is refused "
-                 "rather than admitted unjudged");
-            break;
+            return fill(
+                "the field tree declares a name of more than {} bytes, which every comparison "
+                "of that name would cost, so it is refused rather than admitted unjudged",
+                {A::dec(limit)});
         case Kind::DuplicateZ8Control:
-            text("the field tree declares "), name();
-            text(" as a second control octet, and a row's reading resolves 1");
-            break;
+            return fill(
+                "the field tree declares `{}` as a second control octet, and a row's reading "
+                "resolves 1",
+                {A::text(field)});
         case Kind::UnreachableZ8Control:
-            text("the declared placement of "), name();
-            text(" is inside a repeated group, which no reading of a control octet reaches");
-            break;
+            return fill(
+                "the declared placement of `{}` is inside a repeated group, which no reading of "
+                "a control octet reaches",
+                {A::text(field)});
         case Kind::UnpairedZ8Control:
-            text("the field tree declares "), num(value_fields);
-            text(" value fields at its top level beside its control octet and designates ");
-            num(mains);
-            text(" as `main`; the coupling resolves a sole value field or exactly 1 designated "
-                 "main");
-            break;
+            return fill(
+                "the field tree declares {} value fields at its top level beside its control "
+                "octet and designates {} as `main`; the coupling resolves a sole value field or "
+                "exactly 1 designated main",
+                {A::dec(value_fields), A::dec(mains)});
         case Kind::TreeWidthMismatch:
-            text("the declared field tree computes "), num(computed), text(" bits, the row declares ");
-            num(declared);
-            break;
+            return fill("the declared field tree computes {} bits, the row declares {}",
+                        {A::dec(computed), A::dec(declared)});
         case Kind::NestedZ8Control:
-            text("the declared placement of "), name();
-            text(" is inside an embedded record, and a control octet is declared only at a row's "
-                 "top level");
-            break;
+            return fill(
+                "the declared placement of `{}` is inside an embedded record, and a control "
+                "octet is declared only at a row's top level",
+                {A::text(field)});
         case Kind::UnreachableRepeatChars:
-            text("the declared placement of "), name();
-            text(" is inside a repeated group, whose per-instance surface carries value bits and "
-                 "no character content");
-            break;
+            return fill(
+                "the declared placement of `{}` is inside a repeated group, whose per-instance "
+                "surface carries value bits and no character content",
+                {A::text(field)});
         case Kind::UnreachableRepeatNesting:
-            text("the field tree declares "), name();
-            text(" as a repeated group inside a repeated group, which no per-instance view "
-                 "reaches");
-            break;
+            return fill(
+                "the field tree declares `{}` as a repeated group inside a repeated group, which "
+                "no per-instance view reaches",
+                {A::text(field)});
     }
-    return out;
+    return "unknown encoding fault";
 }
 
 }  // namespace tavrel::encoding

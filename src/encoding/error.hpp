@@ -61,8 +61,8 @@ struct EncodingError {
     // UnrepresentableLayout (declared bits), UnrepresentableWidth (width),
     // UnrepresentableAlignment (bit position), UnrepresentableTree (payload bits)
     std::uint32_t bits = 0;
-    std::uint64_t limit = 0;  // UnrepresentableNesting, UnwalkableTree, UnjudgedFieldNames,
-                              // UnjudgedNameLength
+    std::uint64_t limit = 0;         // UnrepresentableNesting, UnwalkableTree, UnjudgedFieldNames,
+                                     // UnjudgedNameLength
     std::uint32_t leaves = 0;        // UnrepresentableTree
     std::uint32_t value_fields = 0;  // UnpairedZ8Control
     std::uint32_t mains = 0;         // UnpairedZ8Control

@@ -24,15 +24,22 @@ Result<std::uint32_t> nodes_bits_at(Slice<FieldNode> nodes, std::uint32_t depth)
 
 Result<std::uint32_t> node_bits(const FieldNode& node, std::uint32_t depth) {
     switch (node.kind) {
-        case NodeKind::Scalar: return node.scalar.bits;
+        case NodeKind::Scalar:
+            return node.scalar.bits;
         case NodeKind::Reserved:
-        case NodeKind::BitGroup: return node.bits;
-        case NodeKind::Chars: return 8u * node.count;
-        case NodeKind::TerminatedText: return 8u * node.octets;
-        case NodeKind::VariableText: return 0u;
-        case NodeKind::ControlOctet: return 8u;
+        case NodeKind::BitGroup:
+            return node.bits;
+        case NodeKind::Chars:
+            return 8u * node.count;
+        case NodeKind::TerminatedText:
+            return 8u * node.octets;
+        case NodeKind::VariableText:
+            return 0u;
+        case NodeKind::ControlOctet:
+            return 8u;
         case NodeKind::Record:
-        case NodeKind::RepeatedGroup: break;
+        case NodeKind::RepeatedGroup:
+            break;
     }
     if (depth >= kMaxDepth) return too_deep();
     auto sum = nodes_bits_at(node.children, depth + 1);
@@ -44,7 +51,9 @@ Result<std::uint32_t> node_bits(const FieldNode& node, std::uint32_t depth) {
     return total;
 }
 
-Result<std::uint32_t> tree_bits(Slice<FieldNode> nodes) { return nodes_bits_at(nodes, 1); }
+Result<std::uint32_t> tree_bits(Slice<FieldNode> nodes) {
+    return nodes_bits_at(nodes, 1);
+}
 
 Result<Location> locate_from(Slice<FieldNode> nodes, std::string_view name, std::uint32_t start,
                              std::uint32_t depth) {

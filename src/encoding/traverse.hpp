@@ -43,9 +43,9 @@ Result<std::uint32_t> nodes_bits_at(Slice<FieldNode> nodes, std::uint32_t depth)
 struct Location {
     enum class Kind : std::uint8_t { Absent, Found, InsideRepeatedGroup };
     Kind kind = Kind::Absent;
-    std::uint32_t position = 0;        // Found: bit position of the node
-    const FieldNode* node = nullptr;   // Found: the node itself
-    std::uint32_t depth = 0;           // Found: depth the node stands at
+    std::uint32_t position = 0;       // Found: bit position of the node
+    const FieldNode* node = nullptr;  // Found: the node itself
+    std::uint32_t depth = 0;          // Found: depth the node stands at
 };
 
 // Where `name` lies when `nodes` (at `depth`) start at bit `start`. A name that lives only inside
@@ -61,8 +61,7 @@ Result<std::uint32_t> tree_leaves_at(Slice<FieldNode> nodes, std::uint32_t depth
 // Node visits a full walk makes, repeated groups counted per instance; above kMaxInstanceWork
 // the tree is refused.
 Result<std::uint32_t> instance_work_at(Slice<FieldNode> nodes, std::uint32_t depth);
-Result<void> count_field_nodes(Slice<FieldNode> nodes, std::uint32_t depth,
-                               std::uint32_t& counter);
+Result<void> count_field_nodes(Slice<FieldNode> nodes, std::uint32_t depth, std::uint32_t& counter);
 Result<void> count_addressable_names(Slice<FieldNode> nodes, std::uint32_t depth,
                                      std::uint32_t& counter);
 // The first name (node or named bit, in pre-order) that occurs more than once in the tree.
@@ -100,7 +99,8 @@ bool declares_repeat_at(const FieldNode& node, std::uint32_t depth);
 template <class Visitor>
 Result<void> walk_leaves_at(Slice<FieldNode> nodes, std::uint32_t start, std::uint32_t depth,
                             Visitor&& visit) {
-    if (depth > kMaxDepth) return std::unexpected(EncodingError::unrepresentable_nesting(kMaxDepth));
+    if (depth > kMaxDepth)
+        return std::unexpected(EncodingError::unrepresentable_nesting(kMaxDepth));
     std::uint32_t position = start;
     for (const FieldNode& node : nodes) {
         if (node.kind == NodeKind::Record) {

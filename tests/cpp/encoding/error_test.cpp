@@ -18,7 +18,8 @@ struct Shown {
 
 TEST(EncodingErrorText, CodesAndMessages) {
     const Shown cases[] = {
-        {E::length(2, 3), "semantic/encoding/length", "payload octet count must be 2, got 3", false},
+        {E::length(2, 3), "semantic/encoding/length", "payload octet count must be 2, got 3",
+         false},
         {E::reserved_violation("reserved1", 1, 0xF, 0x1A), "semantic/encoding/reserved-violation",
          "reserved bits of `reserved1` at octet 1 must be zero: mask 0xF, got 0x1A", true},
         {E::reserved_violation("r", 300, ~std::uint64_t{0}, 0x00ABCDEF00000000),

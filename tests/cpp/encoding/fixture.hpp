@@ -105,9 +105,15 @@ constexpr Row row_of(Slice<FieldNode> fields, RowForm form) {
     return r;
 }
 
-constexpr RowForm sub_octet(std::uint16_t bits) { return {RowForm::Kind::SubOctet, bits}; }
-constexpr RowForm octets(std::uint16_t count) { return {RowForm::Kind::Octets, count}; }
-constexpr RowForm variable_form() { return {RowForm::Kind::Variable, 0}; }
+constexpr RowForm sub_octet(std::uint16_t bits) {
+    return {RowForm::Kind::SubOctet, bits};
+}
+constexpr RowForm octets(std::uint16_t count) {
+    return {RowForm::Kind::Octets, count};
+}
+constexpr RowForm variable_form() {
+    return {RowForm::Kind::Variable, 0};
+}
 
 }  // namespace tavrel::encoding::fixture
 

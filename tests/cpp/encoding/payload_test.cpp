@@ -205,8 +205,7 @@ TEST(Writer, RefusesARowThatFailsItsShapeChecks) {
     const Row row = row_of(kDupes, octets(1));
     Octets buffer(1);
     EXPECT_EQ(fault(Writer::create(row, buffer)), E::duplicate_field_name("x"));
-    EXPECT_EQ(fault(Encoded::decode(row, buffer)),
-              E::duplicate_field_name("x"));
+    EXPECT_EQ(fault(Encoded::decode(row, buffer)), E::duplicate_field_name("x"));
 }
 
 // ---- characters ----
@@ -226,7 +225,10 @@ TEST(Chars, ContentIsCheckedCopiedAndPadded) {
     Octets fourteen = bytes("ABCDEFGHIJKLMN");
     Octets fifteen = bytes("ABCDEFGHIJKLMNO");
     const Case cases[] = {
-        {"16.001", "Characters", bytes("ABC"), std::nullopt,
+        {"16.001",
+         "Characters",
+         bytes("ABC"),
+         std::nullopt,
          {'A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"16.001", "Characters", fourteen, std::nullopt, fourteen},
         {"16.001", "Characters", fifteen, E::char_count_mismatch(14), {}},
@@ -326,9 +328,9 @@ TEST(Repeat, EachInstanceHasItsOwnPlace) {
     auto writer = Writer::create(row, buffer);
     ASSERT_TRUE(writer.has_value());
     for (std::uint16_t i = 0; i < 4; ++i) {
-        ASSERT_TRUE(writer->set_repeat_bits("EnergyRegisters", i, "ActiveElectricalEnergy",
-                                            0x01020300u + i)
-                        .has_value());
+        ASSERT_TRUE(
+            writer->set_repeat_bits("EnergyRegisters", i, "ActiveElectricalEnergy", 0x01020300u + i)
+                .has_value());
         ASSERT_TRUE(writer->set_repeat_bits("EnergyRegisters", i, "Tariff", 10u + i).has_value());
         ASSERT_TRUE(writer->set_repeat_bits("EnergyRegisters", i, "Validity", i & 3u).has_value());
         auto placed = writer->repeat_instance("EnergyRegisters", i, "Tariff");
@@ -453,13 +455,21 @@ TEST(Reserved, DecodeAcceptsWhatCheckReservedRefuses) {
     Octets validity(36, 0);
     validity[12 + 6 * 3 + 5] = 0x06;
     const Case cases[] = {
-        {"19.001 clean", dpt("19.001"), {0x7B, 0x0C, 0x1F, 0xB7, 0x3B, 0x3A, 0x80, 0x80},
+        {"19.001 clean",
+         dpt("19.001"),
+         {0x7B, 0x0C, 0x1F, 0xB7, 0x3B, 0x3A, 0x80, 0x80},
          std::nullopt},
-        {"19.001 reserved nibble", dpt("19.001"), {0x7B, 0x1C, 0x1F, 0xB7, 0x3B, 0x3A, 0, 0},
+        {"19.001 reserved nibble",
+         dpt("19.001"),
+         {0x7B, 0x1C, 0x1F, 0xB7, 0x3B, 0x3A, 0, 0},
          E::reserved_violation("reserved1", 1, 0xF, 0x1)},
-        {"19.001 reserved top bits", dpt("19.001"), {0x7B, 0x0C, 0xFF, 0xB7, 0x3B, 0x3A, 0, 0},
+        {"19.001 reserved top bits",
+         dpt("19.001"),
+         {0x7B, 0x0C, 0xFF, 0xB7, 0x3B, 0x3A, 0, 0},
          E::reserved_violation("reserved2", 2, 0x7, 0x7)},
-        {"19.001 flag group", dpt("19.001"), {0x7B, 0x0C, 0x1F, 0xB7, 0x3B, 0x3A, 0x80, 0x81},
+        {"19.001 flag group",
+         dpt("19.001"),
+         {0x7B, 0x0C, 0x1F, 0xB7, 0x3B, 0x3A, 0x80, 0x81},
          E::reserved_violation("Flags", 6, 0x7F, 0x8081)},
         {"2.001 bits above the field", dpt("2.001"), {0xFE}, std::nullopt},
         {"text after its terminator", dpt("277.1200"), text_tail,
@@ -469,10 +479,14 @@ TEST(Reserved, DecodeAcceptsWhatCheckReservedRefuses) {
          E::reserved_violation("Validity", 35, 0xFC, 0x06)},
         {"unchecked reserved", row_of(kLooseNibble, octets(1)), {0x5F}, std::nullopt},
         {"unchecked group", row_of(kLooseGroupRow, octets(1)), {0xFF}, std::nullopt},
-        {"long reserved, first chunk", row_of(kLongReserved, octets(9)),
-         {0, 0, 0, 0, 0, 0, 0, 0x01, 0}, E::reserved_violation("r", 0, ~std::uint64_t{0}, 1)},
-        {"long reserved, second chunk", row_of(kLongReserved, octets(9)),
-         {0, 0, 0, 0, 0, 0, 0, 0, 0x30}, E::reserved_violation("r", 8, 0xFF, 0x30)},
+        {"long reserved, first chunk",
+         row_of(kLongReserved, octets(9)),
+         {0, 0, 0, 0, 0, 0, 0, 0x01, 0},
+         E::reserved_violation("r", 0, ~std::uint64_t{0}, 1)},
+        {"long reserved, second chunk",
+         row_of(kLongReserved, octets(9)),
+         {0, 0, 0, 0, 0, 0, 0, 0, 0x30},
+         E::reserved_violation("r", 8, 0xFF, 0x30)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -524,7 +538,9 @@ TEST(Canonicalize, ClearsReservedBitsAndTextTails) {
     const Case cases[] = {
         {"2.001", dpt("2.001"), {0xFE}, {0x02}},
         {"1.001", dpt("1.001"), {0xFF}, {0x01}},
-        {"19.001", dpt("19.001"), {0x7B, 0xFC, 0xFF, 0xB7, 0xFB, 0xFA, 0x80, 0xFF},
+        {"19.001",
+         dpt("19.001"),
+         {0x7B, 0xFC, 0xFF, 0xB7, 0xFB, 0xFA, 0x80, 0xFF},
          {0x7B, 0x0C, 0x1F, 0xB7, 0x3B, 0x3A, 0x80, 0x80}},
         {"16.001 keeps pad octets", dpt("16.001"), bytes("AB\0\0\0\0\0\0\0\0\0\0\0\0"),
          bytes("AB\0\0\0\0\0\0\0\0\0\0\0\0")},
@@ -532,7 +548,9 @@ TEST(Canonicalize, ClearsReservedBitsAndTextTails) {
         {"unchecked reserved", row_of(kLooseNibble, octets(1)), {0x5F}, {0x50}},
         {"unchecked group", row_of(kLooseGroupRow, octets(1)), {0xFF}, {0x01}},
         {"24.001", dpt("24.001"), bytes("AB\0"), bytes("AB\0")},
-        {"267.001", dpt("267.001"), {0x7B, 0xFC, 0xFF, 0xB7, 0xFB, 0xFA, 0x80, 0xFF, 'x', 0},
+        {"267.001",
+         dpt("267.001"),
+         {0x7B, 0xFC, 0xFF, 0xB7, 0xFB, 0xFA, 0x80, 0xFF, 'x', 0},
          {0x7B, 0x0C, 0x1F, 0xB7, 0x3B, 0x3A, 0x80, 0xC0, 'x', 0}},
     };
     for (const Case& c : cases) {

@@ -142,10 +142,8 @@ const ShapeCase kShapeCases[] = {
     {"duplicate before width", row_of(kDupes, octets(1)), E::duplicate_field_name("x")},
     {"name of 65 bytes", row_of(kLongName, octets(1)), E::unjudged_name_length(64)},
     {"name of 64 bytes", row_of(kLongestName, octets(1)), std::nullopt},
-    {"control octet in a record", row_of(kControlInRecord, octets(2)),
-     E::nested_z8_control("ctl")},
-    {"characters in a repeat", row_of(kCharsInRepeat, octets(2)),
-     E::unreachable_repeat_chars("c")},
+    {"control octet in a record", row_of(kControlInRecord, octets(2)), E::nested_z8_control("ctl")},
+    {"characters in a repeat", row_of(kCharsInRepeat, octets(2)), E::unreachable_repeat_chars("c")},
     {"text in a record in a repeat", row_of(kTextInRecordInRepeat, octets(2)),
      E::unreachable_repeat_chars("t")},
     {"repeat in a repeat", row_of(kRepeatInRepeat, octets(4)),
@@ -155,10 +153,8 @@ const ShapeCase kShapeCases[] = {
     {"control octet in a repeat", row_of(kControlInRepeat, octets(2)),
      E::unreachable_z8_control("ctl")},
     {"two control octets", row_of(kTwoControls, octets(3)), E::duplicate_z8_control("c2")},
-    {"control octet beside two scalars", row_of(kNoMain, octets(3)),
-     E::unpaired_z8_control(2, 0)},
-    {"control octet beside two mains", row_of(kTwoMains, octets(3)),
-     E::unpaired_z8_control(2, 2)},
+    {"control octet beside two scalars", row_of(kNoMain, octets(3)), E::unpaired_z8_control(2, 0)},
+    {"control octet beside two mains", row_of(kTwoMains, octets(3)), E::unpaired_z8_control(2, 2)},
     {"control octet alone", row_of(kControlOnly, octets(1)), E::unpaired_z8_control(0, 0)},
     {"control octet beside a record", row_of(kScalarOnlyInRecord, octets(2)),
      E::unpaired_z8_control(0, 0)},
@@ -182,14 +178,13 @@ TEST_P(ShapeCheck, ReportsTheFirstFault) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ShapeCheck, ::testing::ValuesIn(kShapeCases),
-                         [](const auto& info) {
-                             std::string name;
-                             for (const char* p = info.param.label; *p; ++p) {
-                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Rows, ShapeCheck, ::testing::ValuesIn(kShapeCases), [](const auto& info) {
+    std::string name;
+    for (const char* p = info.param.label; *p; ++p) {
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    }
+    return name;
+});
 
 // Trees of generated one-bit fields around the node and name limits.
 struct WideTree {
@@ -311,8 +306,8 @@ TEST(Walks, LeavesAreVisitedPerInstanceAtTheirPositions) {
     });
     ASSERT_TRUE(walked.has_value());
     const std::vector<std::pair<std::string_view, std::uint32_t>> expected = {
-        {"head", 2}, {"y", 6},    {"z", 10},   {"x", 14},   {"pad", 17},
-        {"x", 18},   {"pad", 21}, {"x", 22},   {"pad", 25}, {"tail", 26},
+        {"head", 2}, {"y", 6},    {"z", 10}, {"x", 14},   {"pad", 17},
+        {"x", 18},   {"pad", 21}, {"x", 22}, {"pad", 25}, {"tail", 26},
     };
     EXPECT_EQ(seen, expected);
 
@@ -358,7 +353,7 @@ TEST(Walks, Z8ShapeResolvesTheMainValueField) {
 
 TEST(Walks, DuplicateScanReportsTheFirstRepeatedNameInTreeOrder) {
     static constexpr FieldNode kLater[] = {scalar("a", 1), scalar("b", 1), scalar("b", 1),
-                                    scalar("a", 1)};
+                                           scalar("a", 1)};
     EXPECT_EQ(duplicate_field_name(kLater).value(), std::optional<std::string_view>("a"));
     EXPECT_EQ(duplicate_field_name(kMixed).value(), std::nullopt);
 }
