@@ -2,6 +2,12 @@
 
 namespace tavrel::contract {
 
+Refusal Refusal::from_pipeline(const semantic::PipelineError& error, std::string message) {
+    std::optional<std::string> field;
+    if (auto name = error.field()) field = std::string(*name);
+    return Refusal{std::move(message), error.code(), error.id, std::move(field)};
+}
+
 Refusal Refusal::unavailable(std::string_view subject) {
     return Refusal{"the transport is unavailable: " + std::string(subject),
                    code::transport_unavailable, std::nullopt, std::nullopt};

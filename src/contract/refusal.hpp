@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "catalog/id.hpp"
+#include "semantic/pipeline.hpp"
 
 namespace tavrel::contract {
 
@@ -52,6 +53,9 @@ struct Refusal {
     std::optional<catalog::DptId> dpt;
     std::optional<std::string> field;
 
+    // A pipeline refusal with its already formatted message (the error's display form). The code
+    // is the pipeline's; a semantic fault keeps its own code and names its field where it has one.
+    static Refusal from_pipeline(const semantic::PipelineError& error, std::string message);
     // A client or monitor whose lock was left unusable; `subject` names it ("tunnel client").
     static Refusal unavailable(std::string_view subject);
     // A call on a client after its close; `subject` names it ("routing client").
