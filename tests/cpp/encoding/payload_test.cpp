@@ -58,6 +58,7 @@ TEST(BitPlacement, FieldsLandMostSignificantBitFirst) {
         {"3.007", {{"c", 1}, {"StepCode", 3}}, {0x0B}},
         {"6.020", {{"Status", 0b10101}, {"f", 4}}, {0xAC}},
         {"7.001", {{"UnsignedValue", 0x1234}}, {0x12, 0x34}},
+        {"200.100", {{"Heat/Cool", 1}, {"Status/Command", 0x11}}, {0x01, 0x11}},
         {"13.001", {{"SignedValue", 0xFFFFFFFE}}, {0xFF, 0xFF, 0xFF, 0xFE}},
         {"19.001",
          {{"Year", 123},

@@ -165,6 +165,8 @@ const ShapeCase kShapeCases[] = {
      E::tree_width_mismatch(1, 2)},
 };
 
+void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.label; }
+
 class ShapeCheck : public ::testing::TestWithParam<ShapeCase> {};
 
 TEST_P(ShapeCheck, ReportsTheFirstFault) {
