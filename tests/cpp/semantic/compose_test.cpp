@@ -269,6 +269,58 @@ TEST(BuilderTest, RepeatedGroupsAreSetPerInstance) {
     EXPECT_EQ(Octets(buf.begin(), buf.end()), expected);
 }
 
+TEST(BuilderTest, DateTimeWithElevenEnergyRegisters) {
+    // 8 octets of date and time, 12 of text, then 11 registers of 6 octets.
+    std::array<std::uint8_t, 86> buf{};
+    Builder b = builder_for("284.1200", buf);
+    ASSERT_TRUE(b.set_flag_named("ND", true).has_value());
+    ASSERT_TRUE(b.set_named("HourOfDay", integer(24)).has_value());
+    for (std::uint16_t i = 0; i < 11; ++i) {
+        ASSERT_TRUE(
+            b.set_named_at("EnergyRegisters", i, "ActiveElectricalEnergy", integer(i)).has_value());
+        ASSERT_TRUE(b.set_named_at("EnergyRegisters", i, "Tariff", integer(10 + i)).has_value());
+    }
+    ASSERT_TRUE(b.set_flag_named_at("EnergyRegisters", 10, "E", false).has_value());
+    auto v = b.finish();
+    ASSERT_TRUE(v.has_value()) << v.error().message();
+    EXPECT_EQ(buf[3], 24);
+    EXPECT_EQ(buf[6], 0x08);  // ND
+    EXPECT_EQ(Octets(buf.begin() + 20, buf.begin() + 26), (Octets{0, 0, 0, 0, 10, 0}));
+    EXPECT_EQ(Octets(buf.begin() + 80, buf.end()), (Octets{0, 0, 0, 10, 20, 0x02}));
+
+    // The midnight relation holds in a row that embeds the date-and-time layout too.
+    ASSERT_TRUE(b.set_named("Minutes", integer(1)).has_value());
+    expect_fault(b.finish(), "semantic/disposition-on-encode",
+                 "`HourOfDay` composes an ignore-the-message value");
+}
+
+TEST(ReadBackTest, EnergyRegisterInstancesAreReadInTheirOwnScope) {
+    const catalog::Row& row = testing::row_of("284.1200");
+    Octets payload(86, 0);
+    payload[1] = 1;                  // Month
+    payload[2] = 1;                  // DayOfMonth
+    payload[20 + 5 * 6 + 4] = 0xFF;  // the sixth register's tariff
+    auto encoded = encoding::Encoded::decode(row, payload);
+    ASSERT_TRUE(encoded.has_value());
+    auto r = interpret(*encoded, ServiceReading::None);
+    ASSERT_TRUE(r.has_value()) << r.error().message();
+    ASSERT_TRUE(std::holds_alternative<FoundDisposition>(*r));
+    EXPECT_EQ(std::get<FoundDisposition>(*r).field, "Tariff");
+
+    payload[20 + 5 * 6 + 5] = 0x01;  // its T flag off: the tariff is not read...
+    r = interpret(*encoded, ServiceReading::None);
+    ASSERT_TRUE(r.has_value()) << r.error().message();
+    ASSERT_TRUE(std::holds_alternative<Value>(*r));
+    expect_fault(Value::validated(std::get<Value>(*r)), "semantic/disposition-on-encode",
+                 "`Tariff` composes an ignore-the-message value");  // ...nor sent
+
+    payload[20 + 4 * 6 + 5] = 0x01;  // a flag of another instance leaves this one alone
+    payload[20 + 5 * 6 + 5] = 0x00;
+    r = interpret(*encoded, ServiceReading::None);
+    ASSERT_TRUE(r.has_value());
+    EXPECT_TRUE(std::holds_alternative<FoundDisposition>(*r));
+}
+
 TEST(ReadBackTest, Float16SpecialValueAndRange) {
     const catalog::Row& row = testing::row_of("9.001");
     const struct {
