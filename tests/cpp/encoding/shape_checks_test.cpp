@@ -165,7 +165,9 @@ const ShapeCase kShapeCases[] = {
      E::tree_width_mismatch(1, 2)},
 };
 
-void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.label; }
+void PrintTo(const ShapeCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class ShapeCheck : public ::testing::TestWithParam<ShapeCase> {};
 
