@@ -31,6 +31,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -62,14 +63,26 @@ class Runtime {
     // The io_context of the runtime whose worker thread calls this; null on any other thread.
     static std::shared_ptr<asio::io_context> current_context();
 
-    // Runs `op` on the runtime and blocks the calling thread until it has finished.
+    // Runs `op` on the runtime (or on `where`, an executor of it) and blocks the calling thread
+    // until it has finished.
     template <class T>
     T block_on(asio::awaitable<T> op) {
-        return asio::co_spawn(*context_, std::move(op), asio::use_future).get();
+        return block_on(executor(), std::move(op));
     }
     template <class T>
     T block_on(const asio::any_io_executor& where, asio::awaitable<T> op) {
-        return asio::co_spawn(where, std::move(op), asio::use_future).get();
+        if constexpr (std::is_void_v<T>) {
+            asio::co_spawn(where, std::move(op), asio::use_future).get();
+        } else {
+            // The result travels outside the future, so T need not be default-constructible.
+            std::optional<T> result;
+            auto run = [](asio::awaitable<T> inner,
+                          std::optional<T>& out) -> asio::awaitable<void> {
+                out.emplace(co_await std::move(inner));
+            };
+            asio::co_spawn(where, run(std::move(op), result), asio::use_future).get();
+            return std::move(*result);
+        }
     }
 
   private:
