@@ -80,20 +80,26 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
                                               [](char x, char y) { return lower(x) == lower(y); });
 }
 
-// Inserts into the sorted run [first, attributes.end()), a later byte-identical name replacing
-// the earlier value. Tags carry few attributes, so a linear insertion is the cheapest order.
-void insert_attribute(std::vector<Attribute>& attributes, std::size_t first, Attribute attribute) {
+// Orders the tag's attributes [first, end) by name, a later byte-identical name replacing the
+// earlier value. Sorting once per tag keeps a tag with very many attributes from costing
+// quadratic time.
+void order_attributes(std::vector<Attribute>& attributes, std::size_t first) {
     auto begin = attributes.begin() + static_cast<std::ptrdiff_t>(first);
-    auto at = std::lower_bound(begin, attributes.end(), attribute.name,
-                               [](const Attribute& a, std::string_view n) { return a.name < n; });
-    if (at != attributes.end() && at->name == attribute.name) {
-        at->value = attribute.value;
-        return;
+    if (attributes.end() - begin < 2) return;
+    std::stable_sort(begin, attributes.end(),
+                     [](const Attribute& a, const Attribute& b) { return a.name < b.name; });
+    auto out = begin;
+    for (auto in = begin; in != attributes.end(); ++in) {
+        if (out != begin && (out - 1)->name == in->name) {
+            (out - 1)->value = in->value;  // stable order: `in` was written later
+        } else {
+            *out++ = *in;
+        }
     }
-    attributes.insert(at, attribute);
+    attributes.erase(out, attributes.end());
 }
 
-void read_attributes(std::string_view rest, std::vector<Attribute>& attributes, std::size_t first) {
+void read_attributes(std::string_view rest, std::vector<Attribute>& attributes) {
     for (;;) {
         rest = trim_start(rest);
         std::size_t equals = rest.find('=');
@@ -103,7 +109,7 @@ void read_attributes(std::string_view rest, std::vector<Attribute>& attributes, 
         if (after.empty() || (after.front() != '"' && after.front() != '\'')) return;
         std::size_t close = after.find(after.front(), 1);
         if (close == std::string_view::npos) return;
-        insert_attribute(attributes, first, {name, after.substr(1, close - 1)});
+        attributes.push_back({name, after.substr(1, close - 1)});
         rest = after.substr(close + 1);
     }
 }
@@ -142,6 +148,12 @@ constexpr std::array<std::string_view, 3> kGroupAddressNames = {"Address", "Grou
 constexpr std::array<std::string_view, 3> kDptNames = {"DPT", "Dpt", "DatapointType"};
 constexpr std::array<std::string_view, 1> kNameNames = {"Name"};
 constexpr std::array<std::string_view, 1> kAddressNames = {"Address"};
+
+// Everything else in a project is skipped by the importer, so its attributes are never read.
+bool recognised(std::string_view name) {
+    return equals_ignoring_case(name, "GroupAddress") || equals_ignoring_case(name, "Area") ||
+           equals_ignoring_case(name, "Line") || equals_ignoring_case(name, "Device");
+}
 
 class Importer {
   public:
@@ -234,9 +246,10 @@ class Importer {
 
 }  // namespace
 
-std::expected<StartTags, ProjectImportError> StartTags::scan(std::string_view content) {
+std::expected<StartTags, ProjectImportError> StartTags::scan(std::string_view content,
+                                                             KeepElement keep) {
     StartTags tags;
-    std::vector<std::size_t> counts;
+    std::vector<std::uint32_t> counts;
     std::size_t position = 0;
     for (;;) {
         std::size_t open = content.find('<', position);
@@ -256,10 +269,13 @@ std::expected<StartTags, ProjectImportError> StartTags::scan(std::string_view co
         while (p < end && space_at(p, end) == 0) ++p;
         const auto name_length = static_cast<std::size_t>(p - tag.data());
 
+        std::string_view name = local_name(tag.substr(0, name_length));
+        if (keep != nullptr && !keep(name)) continue;
         const std::size_t first = tags.attributes_.size();
-        read_attributes(tag.substr(name_length), tags.attributes_, first);
-        tags.elements_.push_back({local_name(tag.substr(0, name_length)), {}});
-        counts.push_back(tags.attributes_.size() - first);
+        read_attributes(tag.substr(name_length), tags.attributes_);
+        order_attributes(tags.attributes_, first);
+        tags.elements_.push_back({name, {}});
+        counts.push_back(static_cast<std::uint32_t>(tags.attributes_.size() - first));
     }
     // The attribute storage has stopped growing: the spans can point into it now.
     const Attribute* next = tags.attributes_.data();
@@ -284,7 +300,7 @@ std::expected<Project, ProjectImportError> import_project_xml_entries(
     std::span<const ProjectXmlEntry> entries) {
     Importer importer;
     for (const ProjectXmlEntry& entry : entries) {
-        auto tags = StartTags::scan(entry.content);
+        auto tags = StartTags::scan(entry.content, recognised);
         if (!tags) return std::unexpected(std::move(tags.error()));
         importer.group_addresses(tags->elements());
         importer.topology(tags->elements());

@@ -29,7 +29,12 @@ struct Element {
 // The start and empty-element tags of one entry, in document order.
 class StartTags {
   public:
-    static std::expected<StartTags, ProjectImportError> scan(std::string_view content);
+    // Decides by local name whether an element is kept; a rejected element costs no attribute
+    // reading and no storage. Null keeps every element.
+    using KeepElement = bool (*)(std::string_view local_name);
+
+    static std::expected<StartTags, ProjectImportError> scan(std::string_view content,
+                                                             KeepElement keep = nullptr);
     std::span<const Element> elements() const { return elements_; }
 
   private:

@@ -95,6 +95,47 @@ TEST(StartTagsTest, UnterminatedTagFailsTheEntry) {
     }
 }
 
+TEST(StartTagsTest, KeepFilterLeavesOtherElementsOut) {
+    auto tags =
+        StartTags::scan("<x:Keep a=\"1\"/><Drop b=\"2\"/><keep/><Keeper/>",
+                        [](std::string_view name) { return name == "Keep" || name == "keep"; });
+    ASSERT_TRUE(tags);
+    ASSERT_EQ(tags->elements().size(), 2u);
+    EXPECT_EQ(tags->elements()[0].name, "Keep");
+    ASSERT_EQ(tags->elements()[0].attributes.size(), 1u);
+    EXPECT_EQ(tags->elements()[0].attributes[0].value, "1");
+    EXPECT_EQ(tags->elements()[1].name, "keep");
+    EXPECT_TRUE(tags->elements()[1].attributes.empty());
+    // A rejected element's unterminated tag is still a fault.
+    EXPECT_FALSE(StartTags::scan("<Keep/><Drop", [](std::string_view) { return false; }));
+}
+
+TEST(StartTagsTest, TagWithVeryManyAttributesStaysOrderedAndFast) {
+    // Names arrive in descending order, each one twice: the worst case for keeping the run sorted
+    // while reading, which would take quadratic time here.
+    constexpr int kCount = 200000;
+    std::string content = "<e";
+    for (int round = 0; round < 2; ++round) {
+        for (int i = kCount - 1; i >= 0; --i) {
+            content += " n" + std::to_string(1000000 + i) + "=\"" + std::to_string(round) + "\"";
+        }
+    }
+    content += "/><f b=\"x\" a=\"y\"/>";
+    auto tags = StartTags::scan(content);
+    ASSERT_TRUE(tags);
+    ASSERT_EQ(tags->elements().size(), 2u);
+    auto attributes = tags->elements()[0].attributes;
+    ASSERT_EQ(attributes.size(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        ASSERT_EQ(attributes[i].name, "n" + std::to_string(1000000 + i));
+        ASSERT_EQ(attributes[i].value, "1");  // the later value replaced the earlier
+    }
+    auto second = tags->elements()[1].attributes;
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0].name, "a");
+    EXPECT_EQ(second[1].value, "x");
+}
+
 TEST(AttrAnyTest, CandidateOrderThenNameOrder) {
     const std::array<std::string_view, 3> group = {"Address", "GroupAddress", "AddressValue"};
     const std::pair<std::string, std::optional<std::string>> cases[] = {
