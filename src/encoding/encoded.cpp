@@ -177,7 +177,8 @@ Result<Location> locate_field(const Row& row, std::string_view name) {
     return found;
 }
 
-// Width of a field that carries a raw number; reserved fields are refused as `reserved_fault`.
+// Width of a field that carries a raw number. A reserved field is named when written (it is not
+// settable) and only a kind mismatch when read.
 Result<std::uint32_t> value_width(const FieldNode& node, bool writing) {
     switch (node.kind) {
         case NodeKind::Scalar:
