@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <asio/co_spawn.hpp>
 #include <asio/ip/multicast.hpp>
+#include <asio/use_future.hpp>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <random>
 #include <string>
 #include <thread>
@@ -391,6 +394,58 @@ TEST_F(Routing, FullQueueHoldsBackReadingUntilTheConsumerDrainsIt) {
     EXPECT_EQ(events.queued(), 0u);
 }
 
+RouteItem item_to(std::uint16_t destination) {
+    RouteEvent event;
+    event.payload = GroupPayload::optimized(1);
+    event.destination = GroupAddress::from_raw(destination);
+    return event;
+}
+
+std::uint16_t destination_of(const RouteQueue::Taken& taken) {
+    EXPECT_EQ(taken.kind, RouteQueue::Taken::Kind::Item);
+    if (taken.kind != RouteQueue::Taken::Kind::Item || !*taken.item) return 0xFFFF;
+    return (*taken.item)->destination.raw();
+}
+
+TEST_F(Routing, QueueWaitsWhenFullAndEndsOnlyAfterItsItemsAreTaken) {
+    RouteQueue queue(2);
+    auto& context = runtime->context();
+    const auto soon = [] { return Clock::now() + 1s; };
+    EXPECT_TRUE(asio::co_spawn(context, queue.push(item_to(1)), asio::use_future).get());
+    EXPECT_TRUE(asio::co_spawn(context, queue.push(item_to(2)), asio::use_future).get());
+    auto third = asio::co_spawn(context, queue.push(item_to(3)), asio::use_future);
+    EXPECT_EQ(third.wait_for(50ms), std::future_status::timeout) << "a full queue takes no more";
+
+    EXPECT_EQ(destination_of(runtime->block_on(queue.pop(soon()))), 1);
+    ASSERT_EQ(third.wait_for(1s), std::future_status::ready);
+    EXPECT_TRUE(third.get());
+
+    // Finishing keeps what is queued; the end comes after it.
+    queue.finish();
+    EXPECT_EQ(destination_of(runtime->block_on(queue.pop(soon()))), 2);
+    EXPECT_EQ(destination_of(runtime->block_on(queue.pop(soon()))), 3);
+    EXPECT_EQ(runtime->block_on(queue.pop(soon())).kind, RouteQueue::Taken::Kind::Ended);
+    EXPECT_EQ(runtime->block_on(queue.pop(std::nullopt)).kind, RouteQueue::Taken::Kind::Ended);
+}
+
+TEST_F(Routing, QueueTimesOutWithoutLosingLaterItemsAndReleasesAWaitingProducerWhenAbandoned) {
+    RouteQueue queue(1);
+    auto& context = runtime->context();
+    EXPECT_EQ(runtime->block_on(queue.pop(Clock::now() + 20ms)).kind,
+              RouteQueue::Taken::Kind::TimedOut);
+    EXPECT_TRUE(asio::co_spawn(context, queue.push(item_to(7)), asio::use_future).get());
+    // A deadline already passed still takes what is there.
+    EXPECT_EQ(destination_of(runtime->block_on(queue.pop(Clock::now() - 1s))), 7);
+
+    EXPECT_TRUE(asio::co_spawn(context, queue.push(item_to(8)), asio::use_future).get());
+    auto blocked = asio::co_spawn(context, queue.push(item_to(9)), asio::use_future);
+    EXPECT_EQ(blocked.wait_for(50ms), std::future_status::timeout);
+    queue.abandon();
+    ASSERT_EQ(blocked.wait_for(1s), std::future_status::ready);
+    EXPECT_FALSE(blocked.get()) << "nobody will take it";
+    EXPECT_FALSE(asio::co_spawn(context, queue.push(item_to(10)), asio::use_future).get());
+}
+
 TEST_F(Routing, MonitorCannotTakeAHeldPortAndReleasesItsOwnWhenDropped) {
     const Channel channel = fresh_channel();
     {
@@ -406,7 +461,15 @@ TEST_F(Routing, MonitorCannotTakeAHeldPortAndReleasesItsOwnWhenDropped) {
     ASSERT_FALSE(second);
     EXPECT_EQ(second.error().display(), os_text(EADDRINUSE));
 
-    // Dropping the stream stops the task, which closes its socket.
+    // Dropping the stream stops the task, which closes its socket, even while the task waits for
+    // room in a full queue.
+    RawSender raw(channel);
+    for (std::size_t i = 0; i < kRouteQueueCapacity + 6; ++i) raw.send(indication({0x01}));
+    for (const auto give_up = Clock::now() + 3s;
+         first->queued() < kRouteQueueCapacity && Clock::now() < give_up;) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_EQ(first->queued(), kRouteQueueCapacity);
     first.reset();
     bool rebound = false;
     for (const auto give_up = Clock::now() + 2s; !rebound && Clock::now() < give_up;) {
