@@ -2,6 +2,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -149,16 +150,22 @@ bool write_project(Writer& w, const KnxprojDto& dto) {
 struct Outcome {
     std::optional<project::ProjectImportError> error;
     bool written = false;
+    bool out_of_memory = false;
 };
 
-// Runs without the interpreter lock: it touches no Python object.
+// Runs without the interpreter lock: it touches no Python object. Running out of memory on a
+// large project must become a Python MemoryError, not end the process.
 Outcome import_as_json(const std::string& path, rapidjson::StringBuffer& buffer) {
-    auto project = project::Project::from_knxproj_path(path);
-    if (!project) return {std::move(project.error())};
-    KnxprojDto dto = project_dto(*project);
-    *project = {};  // the model's texts now live in the records
-    Writer writer(buffer);
-    return {std::nullopt, write_project(writer, dto)};
+    try {
+        auto project = project::Project::from_knxproj_path(path);
+        if (!project) return {std::move(project.error())};
+        KnxprojDto dto = project_dto(*project);
+        *project = {};  // the model's texts now live in the records
+        Writer writer(buffer);
+        return {std::nullopt, write_project(writer, dto)};
+    } catch (const std::bad_alloc&) {
+        return {std::nullopt, false, true};
+    }
 }
 
 }  // namespace
@@ -187,6 +194,7 @@ PyObject* load_knxproj_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     Outcome outcome = import_as_json(path, buffer);
     PyEval_RestoreThread(thread);
 
+    if (outcome.out_of_memory) return PyErr_NoMemory();
     if (outcome.error) {
         if (outcome.error->kind == project::ProjectImportError::Kind::Io) {
             // Only the system's own text, so Python makes a plain OSError with no errno.

@@ -1,0 +1,44 @@
+// discover_gateways_json: one search on a runtime that lives for the call.
+#include <chrono>
+#include <variant>
+
+#include "knxip/compose/refusal_from_transport.hpp"
+#include "knxip/discovery.hpp"
+#include "python/client_common.hpp"
+#include "python/errors.hpp"
+#include "python/events_json.hpp"
+#include "python/module.hpp"
+#include "python/options.hpp"
+
+namespace tavrel::python {
+
+PyObject* discover_gateways_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    PyObject* argument =
+        single_argument("discover_gateways_json", "options_json", args, nargs, kwnames);
+    if (argument == nullptr) return nullptr;
+    std::string_view json;
+    if (!text_argument(argument, "discover_gateways_json", "options_json", json)) return nullptr;
+    auto judged = judge_discovery_options(json);
+    if (!judged) return to_py_value_error(judged.error());
+
+    constexpr std::uint64_t kCap = 100ull * 365 * 24 * 3600 * 1000;
+    auto timeout = std::chrono::milliseconds(
+        static_cast<std::int64_t>(judged->timeout_ms < kCap ? judged->timeout_ms : kCap));
+    auto outcome = without_gil<std::string>([&]() -> Outcome<std::string> {
+        auto runtime = knxip::Runtime::start();
+        if (!runtime) return std::unexpected(Failure::runtime(runtime.error().message()));
+        auto gateways = (*runtime)->block_on(
+            knxip::discover_gateways(judged->local_bind, judged->search, timeout));
+        if (!gateways) {
+            return std::unexpected(Failure::refused(knxip::compose::from_transport(gateways.error())));
+        }
+        auto text = gateways_to_json(*gateways);
+        if (!text) return std::unexpected(Failure::runtime(text.error()));
+        return *text;
+    });
+    if (!outcome) return raise_failure(outcome.error());
+    return PyUnicode_FromStringAndSize(outcome->data(), static_cast<Py_ssize_t>(outcome->size()));
+}
+
+}  // namespace tavrel::python
