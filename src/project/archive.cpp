@@ -93,6 +93,9 @@ std::expected<ReadOutcome, ProjectImportError> read_entry(zip_t* archive, zip_fi
         if (got == 0) break;
         length += static_cast<std::uint64_t>(got);
     }
+    // A size claimed by the archive is only a hint: memory reserved for a claim the content did not
+    // fill must not stay held with the entry.
+    if (content.capacity() - content.size() > content.size() / 4) content.shrink_to_fit();
     return ReadOutcome{length, length <= keep_cap};
 }
 

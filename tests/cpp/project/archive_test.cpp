@@ -106,6 +106,25 @@ TEST_F(ArchiveTest, CorruptedContentFailsTheIntegrityCheckAsIoError) {
     EXPECT_EQ(entries.error(), ProjectImportError::io("CRC error"));
 }
 
+TEST_F(ArchiveTest, SizeClaimedByTheArchiveDoesNotDecideTheMemoryHeld) {
+    const std::string content = "<Area Address=\"1\"/>";
+    write_zip(path("lie.knxproj"), {{"0.xml", content}});
+    std::string bytes = read_file(path("lie.knxproj"));
+    // Claim 60 MiB as the uncompressed size in the local header and the central directory.
+    auto claim = [&](std::size_t at) {
+        const std::uint32_t size = 60u << 20;
+        for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>((size >> (8 * k)) & 0xFF);
+    };
+    claim(bytes.find("PK\x03\x04") + 22);
+    claim(bytes.find("PK\x01\x02") + 24);
+    write_file(path("lie.knxproj"), bytes);
+    auto entries = read_project_xml_entries(path("lie.knxproj"));
+    ASSERT_TRUE(entries) << entries.error().display();
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().content, content);
+    EXPECT_LT(entries->front().content.capacity(), 4096u);
+}
+
 TEST_F(ArchiveTest, InvalidUtf8IsAnXmlErrorNamingEntryAndSequence) {
     write_zip(path("u.knxproj"), {{"ok.xml", "<a/>"}, {"bad.xml", "<a b=\"\xC3\x28\"/>"}});
     auto entries = read_project_xml_entries(path("u.knxproj"));
