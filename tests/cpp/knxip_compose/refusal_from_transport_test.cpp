@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "contract/contract.hpp"
 #include "knxip/compose/datapoint.hpp"
 
 namespace tavrel::knxip::compose {
@@ -66,15 +67,36 @@ TEST(FromTransport, ForwardedPipelineRefusalsKeepTheirCode) {
                  "pipeline/group-transport-forbidden", catalog::DptId{201, 100}, std::nullopt}));
 }
 
-TEST(FromTransport, ComposedPayloadRefusalsReachTheCaller) {
-    auto refused = compose_group_payload(temp, [](semantic::Builder& b) {
-        return b.set_named("FloatValue", semantic::ScalarValue::of_decimal({10001, -2}));
-    });
-    ASSERT_FALSE(refused.has_value());
-    Refusal r = from_transport(refused.error());
-    EXPECT_EQ(r.code, "semantic/unrepresentable");
-    EXPECT_EQ(r.dpt, temp);
-    EXPECT_EQ(r.field, "FloatValue");
+// The write path as the client runs it: the contract's composition fills the builder, and a
+// refusal of the replay reaches the caller with the semantic code and field.
+TEST(FromTransport, ReplayedCompositionRefusalsReachTheCaller) {
+    struct Case {
+        const char* document;
+        std::string_view code;
+        std::optional<std::string> field;
+    };
+    const Case cases[] = {
+        {"100.01", "semantic/unrepresentable", "FloatValue"},
+        {"-273.01", "semantic/range", "FloatValue"},
+        {"21.5", {}, {}},
+    };
+    for (const auto& c : cases) {
+        auto form = contract::group_write(temp, c.document);
+        ASSERT_TRUE(form.has_value()) << c.document;
+        auto payload = compose_group_payload(
+            temp, [&](semantic::Builder& b) { return form->composition.apply(b); });
+        if (c.code.empty()) {
+            ASSERT_TRUE(payload.has_value()) << c.document;
+            EXPECT_EQ(*payload, core::GroupPayload::octets({0x0C, 0x33}));
+            continue;
+        }
+        ASSERT_FALSE(payload.has_value()) << c.document;
+        Refusal r = from_transport(payload.error());
+        EXPECT_EQ(r.code, c.code) << c.document;
+        EXPECT_EQ(r.dpt, temp) << c.document;
+        EXPECT_EQ(r.field, c.field) << c.document;
+        EXPECT_TRUE(r.message.starts_with("`9.001`: ")) << r.message;
+    }
 }
 
 }  // namespace
