@@ -37,7 +37,16 @@ class StartTags {
                                                              KeepElement keep = nullptr);
     std::span<const Element> elements() const { return elements_; }
 
+    // The elements' spans point into this object's own attribute storage: a move keeps it, a copy
+    // would not.
+    StartTags(StartTags&&) = default;
+    StartTags& operator=(StartTags&&) = default;
+    StartTags(const StartTags&) = delete;
+    StartTags& operator=(const StartTags&) = delete;
+
   private:
+    StartTags() = default;
+
     std::vector<Element> elements_;
     std::vector<Attribute> attributes_;
 };
