@@ -24,6 +24,9 @@ struct ClientSlots {
     SlotMutex monitor_mutex;
     std::optional<Stream> monitor;
     std::atomic<bool> busy{false};
+    // Set by close, so a waiter holding the stream stops waiting instead of running to its
+    // deadline on a client that no longer exists.
+    std::atomic<bool> closing{false};
     std::string_view subject;  // "tunnel client" or "routing client"
 
     Failure unavailable() const { return Failure::refused(contract::Refusal::unavailable(subject)); }
@@ -42,11 +45,16 @@ inline std::optional<knxip::Clock::time_point> deadline_after(unsigned long long
     return now + milliseconds(static_cast<long long>(timeout_ms));
 }
 
+// How often a waiter looks whether its client was closed meanwhile.
+inline constexpr std::chrono::milliseconds kClosePoll{100};
+
 // Takes the stream out, waits for its next item with `wait(stream, deadline)` on the runtime, and
-// puts it back; returns what the wait produced. Runs without the interpreter lock.
-template <class Client, class Stream, class Item, class Wait>
+// puts it back; returns what the wait produced. The wait goes in slices so a close from another
+// thread ends it promptly. `timed_out(item)` tells a slice that ran out. Runs without the
+// interpreter lock.
+template <class Client, class Stream, class Item, class Wait, class TimedOut>
 Outcome<Item> monitor_next(ClientSlots<Client, Stream>& slots, unsigned long long timeout_ms,
-                           Wait&& wait) {
+                           Wait&& wait, TimedOut&& timed_out) {
     {
         SlotMutex::Guard guard(slots.client_mutex);
         if (!guard.usable()) return std::unexpected(slots.unavailable());
@@ -64,7 +72,15 @@ Outcome<Item> monitor_next(ClientSlots<Client, Stream>& slots, unsigned long lon
         slots.monitor.reset();
         slots.busy.store(true);
     }
-    Item item = wait(*stream, deadline_after(timeout_ms));
+    const auto deadline = deadline_after(timeout_ms);
+    Item item = [&] {
+        for (;;) {
+            auto slice = knxip::Clock::now() + kClosePoll;
+            bool last = deadline && *deadline <= slice;
+            Item got = wait(*stream, last ? *deadline : slice);
+            if (last || !timed_out(got) || slots.closing.load()) return got;
+        }
+    }();
     {
         SlotMutex::Guard guard(slots.client_mutex);
         if (!guard.usable() || !slots.client) {

@@ -158,9 +158,10 @@ PyObject* route_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssiz
     auto outcome = without_gil<std::string>([&]() -> Outcome<std::string> {
         auto item = monitor_next<knxip::RouteSender, knxip::RouteEvents, knxip::RouteEvents::Next>(
             slots, timeout_ms,
-            [&](knxip::RouteEvents& stream, std::optional<knxip::Clock::time_point> deadline) {
+            [&](knxip::RouteEvents& stream, knxip::Clock::time_point deadline) {
                 return slots.runtime->block_on(stream.next(deadline));
-            });
+            },
+            [](const knxip::RouteEvents::Next& item) { return item.kind == knxip::RouteEvents::Next::Kind::TimedOut; });
         if (!item) return std::unexpected(std::move(item.error()));
         using Kind = knxip::RouteEvents::Next::Kind;
         switch (item->kind) {
@@ -187,6 +188,7 @@ PyObject* route_close(PyObject* self, PyObject*) {
     return none_or_raise(without_gil<Done>([&]() -> Outcome<Done> {
         SlotMutex::Guard client_guard(slots.client_mutex);
         if (!client_guard.usable()) return std::unexpected(slots.unavailable());
+        slots.closing.store(true);
         slots.client.reset();
         SlotMutex::Guard monitor_guard(slots.monitor_mutex);
         if (!monitor_guard.usable()) return std::unexpected(RouteSlots::monitor_unavailable());

@@ -137,6 +137,7 @@ PyObject* tunnel_close(PyObject* self, PyObject*) {
     return none_or_raise(without_gil<Done>([&]() -> Outcome<Done> {
         SlotMutex::Guard client_guard(slots.client_mutex);
         if (!client_guard.usable()) return std::unexpected(slots.unavailable());
+        slots.closing.store(true);
         if (slots.client) {
             // The gateway frees its slot on this; an error or a silent gateway changes nothing.
             (void)slots.runtime->block_on(slots.client->disconnect());
@@ -207,9 +208,10 @@ PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssi
     auto outcome = without_gil<std::string>([&]() -> Outcome<std::string> {
         auto item = monitor_next<knxip::TunnelClient, knxip::TunnelMonitor, knxip::MonitorItem>(
             slots, timeout_ms,
-            [&](knxip::TunnelMonitor& stream, std::optional<knxip::Clock::time_point> deadline) {
+            [&](knxip::TunnelMonitor& stream, knxip::Clock::time_point deadline) {
                 return slots.runtime->block_on(stream.next(deadline));
-            });
+            },
+            [](const knxip::MonitorItem& item) { return item.kind == knxip::MonitorItem::Kind::TimedOut; });
         if (!item) return std::unexpected(std::move(item.error()));
         using Kind = knxip::MonitorItem::Kind;
         switch (item->kind) {
