@@ -28,6 +28,8 @@ std::uint32_t next_code_point(std::string_view text, std::size_t& i) {
     return cp;
 }
 
+Refusal nul_refusal(catalog::DptId id, std::string_view field);
+
 std::string code_point_name(std::uint32_t cp) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(cp));
@@ -41,14 +43,20 @@ Refusal repertoire_refusal(catalog::DptId id, std::string_view field, std::strin
                    code::text_repertoire, id, std::string(field)};
 }
 
+namespace {
+Refusal nul_refusal(catalog::DptId id, std::string_view field) {
+    return repertoire_refusal(
+        id, field,
+        "U+0000 is reserved by this field's declared text shape (its pad or terminator) and "
+        "cannot be carried");
+}
+}  // namespace
+
 std::expected<std::string, Refusal> octets(catalog::DptId id, std::string_view field,
                                            catalog::Repertoire repertoire, bool reserves_nul,
                                            std::string_view text) {
     if (reserves_nul && text.find('\0') != std::string_view::npos) {
-        return std::unexpected(repertoire_refusal(
-            id, field,
-            "U+0000 is reserved by this field's declared text shape (its pad or terminator) and "
-            "cannot be carried"));
+        return std::unexpected(nul_refusal(id, field));
     }
     if (repertoire == catalog::Repertoire::Utf8) return std::string(text);
 
@@ -58,6 +66,9 @@ std::expected<std::string, Refusal> octets(catalog::DptId id, std::string_view f
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const std::uint32_t cp = next_code_point(text, i);
+        // Only an overlong (invalid) sequence can decode to U+0000 here; it must not slip past
+        // the check above.
+        if (cp == 0 && reserves_nul) return std::unexpected(nul_refusal(id, field));
         if (cp > top) {
             return std::unexpected(repertoire_refusal(
                 id, field,

@@ -44,6 +44,8 @@ TEST(TextOctets, ConvertsByRepertoire) {
         {Repertoire::Latin1, false, "€", "U+20AC is above U+00FF and has no ISO-8859-1 octet",
          false},
         {Repertoire::Latin1, true, "\0"s, nul_reason, false},
+        // An overlong encoding of U+0000 (never produced by the document reader) is still NUL.
+        {Repertoire::Latin1, true, "a\xc0\x80", nul_reason, false},
         {Repertoire::Utf8, false, "Grüße €", "Grüße €", true},
         {Repertoire::Utf8, false, "\0"s, "\0"s, true},
         {Repertoire::Utf8, true, "ok\0"s, nul_reason, false},
