@@ -1,6 +1,7 @@
 #include "project/archive.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,6 +111,12 @@ std::expected<std::vector<ProjectXmlEntry>, ProjectImportError> read_project_xml
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return std::unexpected(ProjectImportError::io(std::system_category().message(errno)));
+    }
+    // A directory opens for reading but cannot be read; say so instead of a ZIP reader's guess.
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return std::unexpected(ProjectImportError::io(std::system_category().message(EISDIR)));
     }
     int code = 0;
     Archive archive(zip_fdopen(fd, 0, &code));

@@ -258,12 +258,15 @@ def test_file_that_is_not_a_zip_archive(tmp_path):
     assert refusal(path).startswith("project file ZIP error: ")
 
 
-def test_missing_file_is_plain_oserror_with_the_system_text(tmp_path):
+@pytest.mark.parametrize(
+    "name, code", [("absent.knxproj", errno.ENOENT), ("", errno.EISDIR)]
+)
+def test_unreadable_path_is_plain_oserror_with_the_system_text(tmp_path, name, code):
     with pytest.raises(OSError) as info:
-        load(str(tmp_path / "absent.knxproj"))
+        load(str(tmp_path / name))
     assert type(info.value) is OSError
     assert info.value.errno is None
-    assert info.value.args == (os.strerror(errno.ENOENT),)
+    assert info.value.args == (os.strerror(code),)
 
 
 @pytest.mark.parametrize(

@@ -65,6 +65,12 @@ TEST_F(ArchiveTest, MissingFileIsAnIoError) {
     EXPECT_EQ(entries.error().display(), "project file I/O error: No such file or directory");
 }
 
+TEST_F(ArchiveTest, DirectoryIsAnIoError) {
+    auto entries = read_project_xml_entries(dir_.string());
+    ASSERT_FALSE(entries);
+    EXPECT_EQ(entries.error(), ProjectImportError::io("Is a directory"));
+}
+
 TEST_F(ArchiveTest, FileThatIsNotAZipArchiveIsAZipError) {
     write_file(path("text.knxproj"), "this is not an archive, only some text of some length\n");
     auto entries = read_project_xml_entries(path("text.knxproj"));
