@@ -122,6 +122,8 @@ def test_each_warning_kind(tmp_path):
          {"address": "31/7/255", "name": "Tom &amp; Jerry", "dpt": "x"}),
         ('<GroupAddress Address="1" Name=\'say "hi" \\ tab\t\' DPT="d"/>',
          {"address": "0/0/1", "name": 'say "hi" \\ tab\t', "dpt": "d"}),
+        ('<GroupAddress Address="3" Name="nul\x00 and \x1f" DPT="d"/>',
+         {"address": "0/0/3", "name": "nul\x00 and \x1f", "dpt": "d"}),
         ('<GroupAddress Address="2" Name="Küche ☀ 𝄞" DPT="d"/>',
          {"address": "0/0/2", "name": "Küche ☀ 𝄞", "dpt": "d"}),
     ],
