@@ -250,6 +250,10 @@ std::optional<Float> read_floating(std::string_view number) {
 
 }  // namespace
 
+std::string describe_syntax_error(std::string_view what, std::string_view text, std::size_t offset) {
+    return describe(what, text, offset);
+}
+
 const Doc* Doc::find(std::string_view key) const {
     auto it = std::lower_bound(members.begin(), members.end(), key,
                                [](const Member& m, std::string_view k) { return m.first < k; });

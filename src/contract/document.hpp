@@ -20,6 +20,10 @@ namespace tavrel::contract {
 // The deepest admitted nesting: the document itself is at depth 1.
 inline constexpr unsigned max_document_depth = 8;
 
+// The reader's description of a syntax error at octet `offset` of `text`, without its final
+// period and followed by " at line L column C" (columns count characters).
+std::string describe_syntax_error(std::string_view what, std::string_view text, std::size_t offset);
+
 // One classified JSON value. Numbers are never converted here: the contract reads their text
 // once it knows which field takes them, so no precision is lost on the way.
 struct Doc {

@@ -8,7 +8,9 @@
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 
-#include "python/json_text.hpp"
+#include <rapidjson/memorystream.h>
+
+#include "contract/document.hpp"
 
 namespace tavrel::python {
 namespace {
@@ -199,10 +201,22 @@ private:
 };
 
 Judged<rapidjson::Document> parse_options(std::string_view json) {
+    // The reader stops at a NUL octet, which is never valid JSON: it is reported where it stands.
+    // The iterative reader keeps hostile nesting off the call stack.
+    const std::size_t nul = std::min(json.find('\0'), json.size());
+    rapidjson::MemoryStream stream(json.data(), nul);
     rapidjson::Document document;
-    document.Parse(json.data(), json.size());
+    document.ParseStream<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(stream);
+    if (document.HasParseError() && document.GetErrorOffset() < nul) {
+        return std::unexpected(contract::describe_syntax_error(
+            rapidjson::GetParseError_En(document.GetParseError()), json, document.GetErrorOffset()));
+    }
+    if (nul < json.size()) {
+        return std::unexpected(contract::describe_syntax_error("Invalid NUL octet", json, nul));
+    }
     if (document.HasParseError()) {
-        return std::unexpected(json_syntax_error(json, document.GetParseError(), document.GetErrorOffset()));
+        return std::unexpected(contract::describe_syntax_error(
+            rapidjson::GetParseError_En(document.GetParseError()), json, document.GetErrorOffset()));
     }
     return document;
 }
