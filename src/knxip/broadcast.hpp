@@ -35,7 +35,14 @@ struct Received {
 
 namespace detail {
 
-using Wakeup = asio::experimental::concurrent_channel<void(std::error_code, bool)>;
+// Wakes one waiting receiver. It keeps the io_context of its runtime alive (when created on a
+// runtime worker), because destroying the channel needs that context's services.
+struct Wakeup {
+    explicit Wakeup(const asio::any_io_executor& executor)
+        : keepalive(Runtime::current_context()), channel(executor, 1) {}
+    std::shared_ptr<asio::io_context> keepalive;  // declared first: destroyed after the channel
+    asio::experimental::concurrent_channel<void(std::error_code, bool)> channel;
+};
 
 template <class T>
 struct BroadcastState {
@@ -53,7 +60,7 @@ struct BroadcastState {
 
     // Caller holds the mutex.
     void wake_all() {
-        for (auto& w : wakeups) w->try_send(std::error_code(), true);
+        for (auto& w : wakeups) w->channel.try_send(std::error_code(), true);
     }
 };
 
@@ -145,7 +152,7 @@ class BroadcastReceiver {
                 Received<T> got = take_locked();
                 if (got.kind != Received<T>::Kind::Empty) co_return got;
                 if (!wakeup_) {
-                    wakeup_ = std::make_shared<detail::Wakeup>(executor, 1);
+                    wakeup_ = std::make_shared<detail::Wakeup>(executor);
                     state_->wakeups.push_back(wakeup_);
                 }
                 wakeup = wakeup_;
@@ -155,7 +162,7 @@ class BroadcastReceiver {
             }
             // A wake-up token left from an earlier publish only costs one more look.
             if (deadline) {
-                auto woke = co_await until(*deadline, wakeup->async_receive(use_nothrow));
+                auto woke = co_await until(*deadline, wakeup->channel.async_receive(use_nothrow));
                 if (!woke) {
                     std::lock_guard lock(state_->mutex);
                     Received<T> got = take_locked();
@@ -163,7 +170,7 @@ class BroadcastReceiver {
                     co_return Received<T>{Received<T>::Kind::TimedOut};
                 }
             } else {
-                co_await wakeup->async_receive(use_nothrow);
+                co_await wakeup->channel.async_receive(use_nothrow);
             }
         }
     }
@@ -197,13 +204,14 @@ class BroadcastReceiver {
 
     void release() {
         if (!state_) return;
-        std::lock_guard lock(state_->mutex);
-        --state_->receivers;
+        // The state may die with our reference: let go of it only after unlocking.
+        auto state = std::move(state_);
+        std::lock_guard lock(state->mutex);
+        --state->receivers;
         if (wakeup_) {
-            auto& ws = state_->wakeups;
+            auto& ws = state->wakeups;
             ws.erase(std::remove(ws.begin(), ws.end(), wakeup_), ws.end());
         }
-        state_.reset();
     }
 
     std::shared_ptr<detail::BroadcastState<T>> state_;
