@@ -5,6 +5,9 @@ value is checked three ways: the octets on the wire against the KNX layout, and 
 side's own datapoint code makes of them.
 """
 
+import json
+from dataclasses import dataclass
+
 import pytest
 
 import _tavrel
@@ -15,6 +18,33 @@ from xknx.devices import ExposeSensor
 from xknx.dpt import DPTBinary
 from xknx.dpt.dpt_19 import KNXDateTime
 from xknx.telegram.apci import GroupValueRead, GroupValueResponse, GroupValueWrite
+
+
+@dataclass
+class TunnelBus:
+    knxd: object
+    ours: _tavrel.NativeTunnelClient  # monitor started
+    xknx: peers.XknxPeer
+
+
+@pytest.fixture(scope="module")
+def tunnel_bus():
+    """knxd with two tunnels on it: ours (monitoring) and xknx's. One for the module, since every
+    test uses group addresses of its own."""
+    gateway = peers.start_knxd()
+    ours = None
+    peer = None
+    try:
+        ours = _tavrel.NativeTunnelClient.connect(json.dumps(gateway.tunnel_options()))
+        ours.monitor_start()
+        peer = peers.tunnel_peer(gateway.port)
+        yield TunnelBus(gateway, ours, peer)
+    finally:
+        if peer is not None:
+            peer.close()
+        if ours is not None:
+            ours.close()
+        gateway.stop()
 
 
 def group_for(index: int, main: int) -> str:
