@@ -13,9 +13,9 @@ SHARED = [
     ("14.068", "21.25", 21.25),
     ("232.600", '{"R":10,"G":20,"B":30}', {"red": 10, "green": 20, "blue": 30}),
     ("19.001",
-     '{"Year":2024,"Month":5,"DayOfMonth":17,"DayOfWeek":5,"HourOfDay":12,"Minutes":0,'
+     '{"Year":2024,"Month":5,"DayOfMonth":17,"DayOfWeek":0,"HourOfDay":12,"Minutes":0,'
      '"Seconds":0}',
-     {"date": "2024-05-17", "time": "12:00:00"}),
+     {"year": 2024, "month": 5, "day": 17, "hour": 12, "minutes": 0, "seconds": 0}),
     ("16.000", '"Hello KNX"', "Hello KNX"),
 ]
 
