@@ -20,8 +20,8 @@ import time
 
 from xknx import XKNX
 from xknx.io import ConnectionConfig, ConnectionType
-from xknx.telegram import GroupAddress, IndividualAddress, Telegram
-from xknx.telegram.apci import GroupValueRead, GroupValueResponse, GroupValueWrite
+from xknx.telegram import GroupAddress, Telegram
+from xknx.telegram.apci import GroupValueWrite
 
 TESTS = pathlib.Path(__file__).resolve().parent.parent
 
@@ -237,9 +237,3 @@ def next_event(client, predicate, timeout_ms: int = 3000) -> dict:
         if predicate(event):
             return event
 
-
-__all__ = [
-    "GroupAddress", "GroupValueRead", "GroupValueResponse", "GroupValueWrite", "IndividualAddress",
-    "KnxdProcess", "MulticastRelay", "XknxPeer", "free_udp_port", "loopback_group", "next_event",
-    "routing_peer", "shared", "start_knxd", "tunnel_peer",
-]

@@ -17,6 +17,7 @@ from values import CASES, Case, octets_of
 from xknx.devices import ExposeSensor
 from xknx.dpt import DPTBinary
 from xknx.dpt.dpt_19 import KNXDateTime
+from xknx.dpt.dpt_232 import RGBColor
 from xknx.telegram.apci import GroupValueRead, GroupValueResponse, GroupValueWrite
 
 
@@ -96,7 +97,7 @@ READ_CASES = [
     ("9.001", 21.5, [0x0C, 0x33]),
     ("5.001", 50, [128]),
     ("1.001", True, [1]),
-    ("232.600", (1, 2, 3), [1, 2, 3]),
+    ("232.600", RGBColor(1, 2, 3), [1, 2, 3]),
     ("16.001", "Küche", list("Küche".encode("latin-1").ljust(14, b"\0"))),
 ]
 
@@ -106,11 +107,6 @@ READ_CASES = [
 def test_our_read_request_is_answered_by_an_xknx_responder(tunnel_bus, index, read_case):
     dpt, value, answer = read_case
     group = group_for(index, 5)
-    if dpt == "232.600":
-        from xknx.dpt.dpt_232 import RGBColor
-
-        value = RGBColor(*value)
-
     async def expose(xknx):
         sensor = ExposeSensor(xknx, name=f"exposed {dpt}", group_address=group, value_type=dpt,
                               respond_to_read=True)
