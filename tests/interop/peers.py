@@ -27,8 +27,8 @@ TESTS = pathlib.Path(__file__).resolve().parent.parent
 
 
 def _shared_fixtures():
-    """The suite-wide conftest (knxd launcher, free ports), loaded under a name of its own so it
-    cannot be confused with this directory's conftest."""
+    """The suite-wide conftest (knxd launcher, free ports), loaded under a name of its own: under
+    the plain name `conftest` a module gets whichever conftest pytest imported last."""
     spec = importlib.util.spec_from_file_location("tavrel_shared_fixtures", TESTS / "conftest.py")
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
