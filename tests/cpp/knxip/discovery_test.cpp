@@ -183,14 +183,23 @@ class FakeGateway {
         setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         thread_ = std::thread([this] { serve(); });
     }
-    ~FakeGateway() { thread_.join(); }
+    ~FakeGateway() { finish(); }
 
     Endpoint address() const { return socket_.local_endpoint(); }
-    // Valid once the discovery has finished.
-    const Bytes& request() const { return request_; }
-    const Endpoint& requester() const { return requester_; }
+    // What was asked, once the replies are out.
+    const Bytes& request() {
+        finish();
+        return request_;
+    }
+    const Endpoint& requester() {
+        finish();
+        return requester_;
+    }
 
   private:
+    void finish() {
+        if (thread_.joinable()) thread_.join();
+    }
     void serve() {
         Bytes buffer(1500);
         std::error_code ec;

@@ -479,6 +479,23 @@ TEST_F(Routing, MonitorCannotTakeAHeldPortAndReleasesItsOwnWhenDropped) {
     EXPECT_TRUE(rebound);
 }
 
+TEST_F(Routing, SenderAndMonitorMayOutliveTheirRuntime) {
+    const Channel channel = fresh_channel();
+    std::optional<RouteEvents> events = bind_monitor(channel);
+    auto sender = runtime->block_on(RouteSender::bind(sender_settings(channel)));
+    ASSERT_TRUE(sender);
+    RawSender raw(channel);
+    raw.send(indication({0x01}));
+    ASSERT_EQ(next(*events).kind, RouteEvents::Next::Kind::Event);
+
+    // The runtime goes first, with the monitor task suspended in a receive; the sockets and the
+    // task are released afterwards without touching a destroyed io_context.
+    runtime.reset();
+    events.reset();
+    std::optional<RouteSender> dropped(std::move(*sender));
+    dropped.reset();
+}
+
 TEST_F(Routing, SenderSocketSetupFailuresAreIo) {
     const Channel channel = fresh_channel();
     udp::socket holder(runtime->context(), Endpoint(kLoopbackIf, 0));
