@@ -56,8 +56,7 @@ TEST(CatalogCounts, RowsOfEachFormRestrictionAndRule) {
          },
          27},
         {"parameters and diagnostics",
-         [](const Row& r) { return r.availability == Availability::ParametersAndDiagnostics; },
-         12},
+         [](const Row& r) { return r.availability == Availability::ParametersAndDiagnostics; }, 12},
         {"service-selected outside the not-for-groups rows",
          [](const Row& r) {
              return r.context == ContextRequirement::ServiceSelected &&

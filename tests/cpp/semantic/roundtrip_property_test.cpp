@@ -44,7 +44,8 @@ std::uint64_t width_mask(std::uint32_t width) {
 
 std::int64_t number_of(const Scalar& s, std::uint64_t raw) {
     if (s.carrier == Carrier::Signed && s.bits < 64 && ((raw >> (s.bits - 1)) & 1)) {
-        return static_cast<std::int64_t>(raw) - static_cast<std::int64_t>(std::uint64_t{1} << s.bits);
+        return static_cast<std::int64_t>(raw) -
+               static_cast<std::int64_t>(std::uint64_t{1} << s.bits);
     }
     return static_cast<std::int64_t>(raw);
 }
@@ -220,8 +221,9 @@ bool composable(const Scalar& s, std::uint64_t raw) {
 }
 
 std::int64_t rounded(double x) {
-    if (!(x > -9.2e18 && x < 9.2e18)) return x < 0 ? std::numeric_limits<std::int64_t>::min()
-                                                   : std::numeric_limits<std::int64_t>::max();
+    if (!(x > -9.2e18 && x < 9.2e18))
+        return x < 0 ? std::numeric_limits<std::int64_t>::min()
+                     : std::numeric_limits<std::int64_t>::max();
     return std::llround(x);
 }
 
@@ -285,12 +287,11 @@ std::vector<std::uint64_t> candidates(const Scalar& s) {
                 break;
             }
             const bool is_signed = s.carrier == Carrier::Signed;
-            const std::int64_t low =
-                is_signed ? (w >= 64 ? std::numeric_limits<std::int64_t>::min()
-                                     : -(std::int64_t{1} << (w - 1)))
-                          : 0;
-            const std::int64_t high = is_signed ? static_cast<std::int64_t>(mask >> 1)
-                                                : static_cast<std::int64_t>(mask);
+            const std::int64_t low = is_signed ? (w >= 64 ? std::numeric_limits<std::int64_t>::min()
+                                                          : -(std::int64_t{1} << (w - 1)))
+                                               : 0;
+            const std::int64_t high =
+                is_signed ? static_cast<std::int64_t>(mask >> 1) : static_cast<std::int64_t>(mask);
             std::vector<std::int64_t> numbers = {low, low + 1, -1, 0, 1, 2, 100, high - 1, high};
             if (s.range.bounded) {
                 double step = 1.0;
@@ -436,8 +437,9 @@ Outcome compose(const Row& row, const std::vector<Assignment>& assignments) {
     if (row.context == catalog::ContextRequirement::ServiceSelected) {
         auto finished = builder->finish();
         if (finished || finished.error().code() != "semantic/context-missing") {
-            return std::unexpected("a composition of a control-octet row was not refused for "
-                                   "its missing reading");
+            return std::unexpected(
+                "a composition of a control-octet row was not refused for "
+                "its missing reading");
         }
         auto encoded = encoding::Encoded::decode(row, buffer);
         if (!encoded) return std::unexpected("decode: " + encoded.error().message());
@@ -574,10 +576,10 @@ TEST(RoundTripProperty, EveryAcceptedFloat16RawReEncodesToItsSmallestExponentFor
             }
             for (std::uint64_t raw = 0; raw <= 0xFFFF; ++raw) {
                 const std::string where = describe(row, slot, raw);
-                const auto set = slot.group.empty()
-                                     ? writer->set_bits(slot.node->name, raw)
-                                     : writer->set_repeat_bits(slot.group, slot.index,
-                                                               slot.node->name, raw);
+                const auto set =
+                    slot.group.empty()
+                        ? writer->set_bits(slot.node->name, raw)
+                        : writer->set_repeat_bits(slot.group, slot.index, slot.node->name, raw);
                 if (!set) {
                     findings.add(where + ": " + set.error().message());
                     continue;
@@ -590,9 +592,10 @@ TEST(RoundTripProperty, EveryAcceptedFloat16RawReEncodesToItsSmallestExponentFor
                 auto read = interpret(*encoded, reading);
                 const bool accepted = read.has_value() && std::holds_alternative<Value>(*read);
                 if (accepted != read_admits(s, raw)) {
-                    findings.add(where + (accepted ? ": accepted, out of its range"
-                                                   : ": refused, " + (read ? std::string("special")
-                                                                           : read.error().message())));
+                    findings.add(where + (accepted
+                                              ? ": accepted, out of its range"
+                                              : ": refused, " + (read ? std::string("special")
+                                                                      : read.error().message())));
                     continue;
                 }
                 if (!accepted || special_with_meaning(s, raw, {2})) continue;
@@ -607,8 +610,8 @@ TEST(RoundTripProperty, EveryAcceptedFloat16RawReEncodesToItsSmallestExponentFor
                 auto again = write_scalar(s, slot.node->name, ScalarValue::of_decimal(*value), 16);
                 const std::optional<std::uint64_t> smallest = half_raw(expected.mantissa);
                 if (!again) {
-                    findings.add(where + ": " + value->display() + " does not re-encode: " +
-                                 again.error().message());
+                    findings.add(where + ": " + value->display() +
+                                 " does not re-encode: " + again.error().message());
                 } else if (!smallest || *again != *smallest) {
                     findings.add(where + ": re-encoded as " + std::to_string(*again));
                 }

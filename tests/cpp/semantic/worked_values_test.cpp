@@ -38,8 +38,8 @@ Step set(const char* name, ScalarValue value) {
     return Step{.kind = Step::Kind::Value, .name = name, .value = value};
 }
 Step set_at(const char* group, std::uint16_t index, const char* name, ScalarValue value) {
-    return Step{.kind = Step::Kind::Value, .name = name, .value = value, .group = group,
-                .index = index};
+    return Step{
+        .kind = Step::Kind::Value, .name = name, .value = value, .group = group, .index = index};
 }
 Step flag(const char* name, bool on) {
     return Step{.kind = Step::Kind::Flag, .name = name, .on = on};
@@ -104,8 +104,8 @@ Result<void> apply(Builder& b, const Step& s) {
 }
 
 std::string refused(const PipelineError& e) {
-    return std::string(e.code()) + " (" + std::string(e.field().value_or("-")) + "): " +
-           e.message();
+    return std::string(e.code()) + " (" + std::string(e.field().value_or("-")) +
+           "): " + e.message();
 }
 
 // A row groups may carry goes through the whole pipeline; a parameter row's value is composed
@@ -113,8 +113,7 @@ std::string refused(const PipelineError& e) {
 std::string run(const Case& c) {
     const DptId id = *DptId::parse(c.id);
     const catalog::Row& row = testing::row_of(c.id);
-    const std::size_t size =
-        row.form.kind == catalog::RowForm::Kind::SubOctet ? 1 : row.form.size;
+    const std::size_t size = row.form.kind == catalog::RowForm::Kind::SubOctet ? 1 : row.form.size;
     Octets buffer(size);
     const bool supported = group_support(id, Direction::Encode).has_value();
     std::optional<Builder> builder;
@@ -153,8 +152,9 @@ void run_all(const std::vector<Case>& cases) {
 }
 
 TEST(WorkedValues, Float16) {
-    const std::string grid = "semantic/unrepresentable (FloatValue): `9.001`: value is not "
-                             "representable on the declared grid of `FloatValue`";
+    const std::string grid =
+        "semantic/unrepresentable (FloatValue): `9.001`: value is not "
+        "representable on the declared grid of `FloatValue`";
     run_all({
         {"9.001", {set("FloatValue", dec(215, -1))}, "0C 33"},
         // 2048 hundredths is one above the mantissa range at exponent 0.
@@ -256,8 +256,7 @@ TEST(WorkedValues, MidnightAndReservedBands) {
                     set("Seconds", integer(1))}),
          "semantic/disposition-on-encode (HourOfDay): `19.001`: `HourOfDay` composes an "
          "ignore-the-message value"},
-        {"19.001",
-         with_date({set("HourOfDay", integer(24)), set("Minutes", integer(1))}),
+        {"19.001", with_date({set("HourOfDay", integer(24)), set("Minutes", integer(1))}),
          "semantic/disposition-on-encode (HourOfDay): `19.001`: `HourOfDay` composes an "
          "ignore-the-message value"},
         {"19.001",
