@@ -73,6 +73,19 @@ class FloodGateway:
                 body = bytes([0x04, CHANNEL, datagram[8], 0x00])
                 self.socket.sendto(header(0x0421, len(body)) + body, sender)
 
+    def paced_flood(self, count, rate):
+        """Sends `count` indications at `rate` per second in sequence order without waiting for
+        the acknowledgements, as a gateway relaying a busy line ahead of a slow client would.
+        Returns the seconds it took."""
+        start = time.perf_counter()
+        for value in range(count):
+            if value % 10 == 0:
+                due = start + value / rate
+                while time.perf_counter() < due:
+                    pass
+            self.socket.sendto(indication(value & 0xFF, value), self.client)
+        return time.perf_counter() - start
+
     def flood(self, count, ack_timeout=1.0):
         """Sends `count` indications, each after the previous one's acknowledgement; a lost
         acknowledgement is waited for once and the frame repeated, as a gateway does. Returns
