@@ -2,9 +2,9 @@
 #include <chrono>
 #include <variant>
 
-#include "knxip/compose/refusal_from_transport.hpp"
 #include "knxip/discovery.hpp"
 #include "python/client_common.hpp"
+#include "python/client_object.hpp"
 #include "python/errors.hpp"
 #include "python/events_json.hpp"
 #include "python/module.hpp"
@@ -22,23 +22,18 @@ PyObject* discover_gateways_json(PyObject*, PyObject* const* args, Py_ssize_t na
     auto judged = judge_discovery_options(json);
     if (!judged) return to_py_value_error(judged.error());
 
-    constexpr std::uint64_t kCap = 100ull * 365 * 24 * 3600 * 1000;
-    auto timeout = std::chrono::milliseconds(
-        static_cast<std::int64_t>(judged->timeout_ms < kCap ? judged->timeout_ms : kCap));
+    auto timeout = option_duration(judged->timeout_ms);
     auto outcome = without_gil<std::string>([&]() -> Outcome<std::string> {
         auto runtime = knxip::Runtime::start();
         if (!runtime) return std::unexpected(Failure::runtime(runtime.error().message()));
         auto gateways = (*runtime)->block_on(
             knxip::discover_gateways(judged->local_bind, judged->search, timeout));
-        if (!gateways) {
-            return std::unexpected(Failure::refused(knxip::compose::from_transport(gateways.error())));
-        }
+        if (!gateways) return std::unexpected(refusal_of(gateways.error()));
         auto text = gateways_to_json(*gateways);
         if (!text) return std::unexpected(Failure::runtime(text.error()));
         return *text;
     });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyUnicode_FromStringAndSize(outcome->data(), static_cast<Py_ssize_t>(outcome->size()));
+    return text_or_raise(outcome);
 }
 
 }  // namespace tavrel::python

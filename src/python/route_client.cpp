@@ -1,9 +1,9 @@
 // NativeRouteClient: KNXnet/IP routing indications to and from a multicast group, from Python.
 #include <variant>
 
-#include "knxip/compose/refusal_from_transport.hpp"
 #include "knxip/routing.hpp"
 #include "python/client_common.hpp"
+#include "python/client_object.hpp"
 #include "python/errors.hpp"
 #include "python/events_json.hpp"
 #include "python/module.hpp"
@@ -18,25 +18,8 @@ struct RouteSlots : ClientSlots<knxip::RouteSender, knxip::RouteEvents> {
     knxip::RouteMonitorSettings monitor_settings;
     core::IndividualAddress source;
 };
-using Done = std::monostate;
-
-struct RouteObject {
-    PyObject_HEAD
-    RouteSlots* slots;
-};
 
 PyTypeObject* g_route_type = nullptr;
-
-RouteSlots& slots_of(PyObject* self) { return *reinterpret_cast<RouteObject*>(self)->slots; }
-
-Failure refusal_of(const knxip::KnxIpError& error) {
-    return Failure::refused(knxip::compose::from_transport(error));
-}
-
-PyObject* none_or_raise(const Outcome<Done>& outcome) {
-    if (!outcome) return raise_failure(outcome.error());
-    Py_RETURN_NONE;
-}
 
 // Only checks that the sender is still there, under its mutex.
 std::optional<Failure> check_open(RouteSlots& slots) {
@@ -70,27 +53,8 @@ PyObject* route_connect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     slots->monitor_settings.interface = judged->interface;
     slots->monitor_settings.loopback = judged->loopback;
     slots->source = judged->source;
-
-    auto outcome = without_gil<Done>([&]() -> Outcome<Done> {
-        auto runtime = knxip::Runtime::start();
-        if (!runtime) return std::unexpected(Failure::runtime(runtime.error().message()));
-        auto bound = (*runtime)->block_on(knxip::RouteSender::bind(sender));
-        if (!bound) return std::unexpected(refusal_of(bound.error()));
-        slots->client.emplace(std::move(*bound));
-        slots->runtime = std::move(*runtime);
-        return Done{};
-    });
-    if (!outcome) return raise_failure(outcome.error());
-
-    PyObject* self = g_route_type->tp_alloc(g_route_type, 0);
-    if (self == nullptr) {
-        Py_BEGIN_ALLOW_THREADS;
-        slots.reset();
-        Py_END_ALLOW_THREADS;
-        return nullptr;
-    }
-    reinterpret_cast<RouteObject*>(self)->slots = slots.release();
-    return self;
+    return connect_client(g_route_type, std::move(slots),
+                          [&] { return knxip::RouteSender::bind(sender); });
 }
 
 PyObject* route_send(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -103,7 +67,7 @@ PyObject* route_send(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     }
     auto plan = build_plan(texts[0], texts[1], texts[2]);
     if (!plan) return refused(plan.error());
-    RouteSlots& slots = slots_of(self);
+    RouteSlots& slots = slots_of<RouteSlots>(self);
     auto outcome = without_gil<std::size_t>([&]() -> Outcome<std::size_t> {
         SlotMutex::Guard guard(slots.client_mutex);
         if (!guard.usable()) return std::unexpected(slots.unavailable());
@@ -117,7 +81,7 @@ PyObject* route_send(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 PyObject* route_monitor_start(PyObject* self, PyObject*) {
-    RouteSlots& slots = slots_of(self);
+    RouteSlots& slots = slots_of<RouteSlots>(self);
     return none_or_raise(without_gil<Done>([&]() -> Outcome<Done> {
         if (auto failure = check_open(slots)) return std::unexpected(std::move(*failure));
         // Held while binding, so a concurrent start waits and then finds the monitor started.
@@ -133,20 +97,6 @@ PyObject* route_monitor_start(PyObject* self, PyObject*) {
     }));
 }
 
-PyObject* route_monitor_started(PyObject* self, PyObject*) {
-    RouteSlots& slots = slots_of(self);
-    auto outcome = without_gil<bool>([&]() -> Outcome<bool> {
-        SlotMutex::Guard client_guard(slots.client_mutex);
-        if (!client_guard.usable()) return std::unexpected(slots.unavailable());
-        if (!slots.client) return std::unexpected(slots.closed());
-        SlotMutex::Guard guard(slots.monitor_mutex);
-        if (!guard.usable()) return std::unexpected(RouteSlots::monitor_unavailable());
-        return slots.monitor.has_value() || slots.busy.load();
-    });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyBool_FromLong(*outcome);
-}
-
 PyObject* route_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
     static constexpr const char* kNames[] = {"timeout_ms"};
@@ -154,7 +104,7 @@ PyObject* route_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssiz
     if (!read_arguments("monitor_next_json", kNames, args, nargs, kwnames, values)) return nullptr;
     unsigned long long timeout_ms = 0;
     if (!timeout_argument(values[0], "monitor_next_json", timeout_ms)) return nullptr;
-    RouteSlots& slots = slots_of(self);
+    RouteSlots& slots = slots_of<RouteSlots>(self);
     auto outcome = without_gil<std::string>([&]() -> Outcome<std::string> {
         auto item = monitor_next<knxip::RouteSender, knxip::RouteEvents, knxip::RouteEvents::Next>(
             slots, timeout_ms,
@@ -179,46 +129,12 @@ PyObject* route_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssiz
         }
         return std::unexpected(Failure::runtime(std::string(kMonitorTimeout)));
     });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyUnicode_FromStringAndSize(outcome->data(), static_cast<Py_ssize_t>(outcome->size()));
+    return text_or_raise(outcome);
 }
 
 PyObject* route_close(PyObject* self, PyObject*) {
-    RouteSlots& slots = slots_of(self);
-    return none_or_raise(without_gil<Done>([&]() -> Outcome<Done> {
-        SlotMutex::Guard client_guard(slots.client_mutex);
-        if (!client_guard.usable()) return std::unexpected(slots.unavailable());
-        slots.closing.store(true);
-        slots.client.reset();
-        SlotMutex::Guard monitor_guard(slots.monitor_mutex);
-        if (!monitor_guard.usable()) return std::unexpected(RouteSlots::monitor_unavailable());
-        slots.monitor.reset();
-        return Done{};
-    }));
-}
-
-PyObject* route_is_closed(PyObject* self, PyObject*) {
-    RouteSlots& slots = slots_of(self);
-    auto outcome = without_gil<bool>([&]() -> Outcome<bool> {
-        SlotMutex::Guard guard(slots.client_mutex);
-        if (!guard.usable()) return std::unexpected(slots.unavailable());
-        return !slots.client.has_value();
-    });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyBool_FromLong(*outcome);
-}
-
-void route_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    RouteSlots* slots = reinterpret_cast<RouteObject*>(self)->slots;
-    if (slots != nullptr) {
-        Py_BEGIN_ALLOW_THREADS;
-        if (slots->runtime) slots->runtime->shutdown();
-        delete slots;
-        Py_END_ALLOW_THREADS;
-    }
-    type->tp_free(self);
-    Py_DECREF(type);
+    // Routing has no connection to end: releasing the sender closes its socket.
+    return close_client<RouteSlots>(self, [](knxip::RouteSender&) {});
 }
 
 #define TAVREL_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
@@ -234,7 +150,7 @@ PyMethodDef kMethods[] = {
      "released, and a refused plan never reaches\nthe send below."},
     {"monitor_start", route_monitor_start, METH_NOARGS,
      "monitor_start($self)\n--\n\nJoin the multicast group and start receiving RoutingIndications."},
-    {"monitor_started", route_monitor_started, METH_NOARGS, "monitor_started($self)\n--\n\n"},
+    {"monitor_started", client_monitor_started<RouteSlots>, METH_NOARGS, "monitor_started($self)\n--\n\n"},
     {"monitor_next_json", TAVREL_FASTCALL(route_monitor_next_json), kFast,
      "monitor_next_json($self, timeout_ms)\n--\n\n"
      "Block until the next RoutingIndication, the timeout, or an error.\nReturns "
@@ -243,7 +159,7 @@ PyMethodDef kMethods[] = {
      "close($self)\n--\n\n"
      "Release the routing sockets. Idempotent; routing is connectionless\nso there is no "
      "disconnect frame to send."},
-    {"is_closed", route_is_closed, METH_NOARGS, "is_closed($self)\n--\n\n"},
+    {"is_closed", client_is_closed<RouteSlots>, METH_NOARGS, "is_closed($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -256,14 +172,14 @@ constexpr const char kClassDoc[] =
 
 PyType_Slot kSlots[] = {
     {Py_tp_methods, kMethods},
-    {Py_tp_dealloc, reinterpret_cast<void*>(route_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_client<RouteSlots>)},
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {0, nullptr},
 };
 
 PyType_Spec kSpec = {
     "_tavrel.NativeRouteClient",
-    sizeof(RouteObject),
+    sizeof(ClientObject<RouteSlots>),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     kSlots,

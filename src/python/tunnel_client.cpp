@@ -2,9 +2,9 @@
 #include <chrono>
 #include <variant>
 
-#include "knxip/compose/refusal_from_transport.hpp"
 #include "knxip/tunnel.hpp"
 #include "python/client_common.hpp"
+#include "python/client_object.hpp"
 #include "python/errors.hpp"
 #include "python/events_json.hpp"
 #include "python/module.hpp"
@@ -16,42 +16,8 @@ namespace tavrel::python {
 namespace {
 
 using Slots = ClientSlots<knxip::TunnelClient, knxip::TunnelMonitor>;
-using Done = std::monostate;
-
-struct TunnelObject {
-    PyObject_HEAD
-    Slots* slots;
-};
 
 PyTypeObject* g_tunnel_type = nullptr;
-
-Slots& slots_of(PyObject* self) { return *reinterpret_cast<TunnelObject*>(self)->slots; }
-
-Failure refusal_of(const knxip::KnxIpError& error) {
-    return Failure::refused(knxip::compose::from_transport(error));
-}
-
-// Largest timeout we hand to the client: far beyond any real wait, and safe to add to now.
-knxip::Clock::duration timeout_duration(std::uint64_t ms) {
-    constexpr std::uint64_t kCap = 100ull * 365 * 24 * 3600 * 1000;
-    return std::chrono::milliseconds(static_cast<std::int64_t>(ms < kCap ? ms : kCap));
-}
-
-// Runs `work(client)` under the client mutex with the interpreter lock released.
-template <class T, class Work>
-Outcome<T> with_client(Slots& slots, Work&& work) {
-    return without_gil<T>([&]() -> Outcome<T> {
-        SlotMutex::Guard guard(slots.client_mutex);
-        if (!guard.usable()) return std::unexpected(slots.unavailable());
-        if (!slots.client) return std::unexpected(slots.closed());
-        return work(*slots.client);
-    });
-}
-
-PyObject* none_or_raise(const Outcome<Done>& outcome) {
-    if (!outcome) return raise_failure(outcome.error());
-    Py_RETURN_NONE;
-}
 
 PyObject* tunnel_connect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* argument = single_argument("connect", "options_json", args, nargs, kwnames);
@@ -62,7 +28,7 @@ PyObject* tunnel_connect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!judged) return to_py_value_error(judged.error());
 
     knxip::TunnelOptions options;
-    options.ack_timeout = timeout_duration(judged->ack_timeout_ms);
+    options.ack_timeout = option_duration(judged->ack_timeout_ms);
     options.server_control_endpoint = judged->server;
     options.local_bind_endpoint = judged->local_bind;
     options.control_endpoint = judged->control_endpoint;
@@ -71,26 +37,9 @@ PyObject* tunnel_connect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 
     auto slots = std::make_unique<Slots>();
     slots->subject = "tunnel client";
-    auto outcome = without_gil<Done>([&]() -> Outcome<Done> {
-        auto runtime = knxip::Runtime::start();
-        if (!runtime) return std::unexpected(Failure::runtime(runtime.error().message()));
-        auto client = (*runtime)->block_on(knxip::TunnelClient::connect_with_options(options));
-        if (!client) return std::unexpected(refusal_of(client.error()));
-        slots->client.emplace(std::move(*client));
-        slots->runtime = std::move(*runtime);
-        return Done{};
+    return connect_client(g_tunnel_type, std::move(slots), [&] {
+        return knxip::TunnelClient::connect_with_options(options);
     });
-    if (!outcome) return raise_failure(outcome.error());
-
-    PyObject* self = g_tunnel_type->tp_alloc(g_tunnel_type, 0);
-    if (self == nullptr) {
-        Py_BEGIN_ALLOW_THREADS;
-        slots.reset();
-        Py_END_ALLOW_THREADS;
-        return nullptr;
-    }
-    reinterpret_cast<TunnelObject*>(self)->slots = slots.release();
-    return self;
 }
 
 template <bool kRespond>
@@ -106,7 +55,7 @@ PyObject* tunnel_send_value(PyObject* self, PyObject* const* args, Py_ssize_t na
     }
     auto plan = build_plan(texts[0], texts[1], texts[2]);
     if (!plan) return refused(plan.error());
-    Slots& slots = slots_of(self);
+    Slots& slots = slots_of<Slots>(self);
     return none_or_raise(with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
         auto sent = slots.runtime->block_on(kRespond ? transport::respond(client, *plan)
                                                      : transport::write(client, *plan));
@@ -124,7 +73,7 @@ PyObject* tunnel_read_request(PyObject* self, PyObject* const* args, Py_ssize_t 
     if (!text_argument(values[0], "read_request", "group", text)) return nullptr;
     auto group = core::GroupAddress::parse(text);
     if (!group) return to_py_value_error(group.error().display());
-    Slots& slots = slots_of(self);
+    Slots& slots = slots_of<Slots>(self);
     return none_or_raise(with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
         auto sent = slots.runtime->block_on(client.group_read_request(*group));
         if (!sent) return std::unexpected(refusal_of(sent.error()));
@@ -133,48 +82,25 @@ PyObject* tunnel_read_request(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* tunnel_close(PyObject* self, PyObject*) {
-    Slots& slots = slots_of(self);
-    return none_or_raise(without_gil<Done>([&]() -> Outcome<Done> {
-        SlotMutex::Guard client_guard(slots.client_mutex);
-        if (!client_guard.usable()) return std::unexpected(slots.unavailable());
-        slots.closing.store(true);
-        if (slots.client) {
-            // The gateway frees its slot on this; an error or a silent gateway changes nothing.
-            (void)slots.runtime->block_on(slots.client->disconnect());
-            slots.client.reset();
-        }
-        SlotMutex::Guard monitor_guard(slots.monitor_mutex);
-        if (!monitor_guard.usable()) return std::unexpected(Slots::monitor_unavailable());
-        slots.monitor.reset();
-        return Done{};
-    }));
-}
-
-PyObject* tunnel_is_closed(PyObject* self, PyObject*) {
-    Slots& slots = slots_of(self);
-    auto outcome = without_gil<bool>([&]() -> Outcome<bool> {
-        SlotMutex::Guard guard(slots.client_mutex);
-        if (!guard.usable()) return std::unexpected(slots.unavailable());
-        return !slots.client.has_value();
+    Slots& slots = slots_of<Slots>(self);
+    return close_client<Slots>(self, [&](knxip::TunnelClient& client) {
+        // The gateway frees its slot on this; an error or a silent gateway changes nothing.
+        (void)slots.runtime->block_on(client.disconnect());
     });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyBool_FromLong(*outcome);
 }
 
 PyObject* tunnel_lifecycle_events_json(PyObject* self, PyObject*) {
-    Slots& slots = slots_of(self);
-    auto outcome = with_client<std::string>(
+    Slots& slots = slots_of<Slots>(self);
+    return text_or_raise(with_client<std::string>(
         slots, [&](knxip::TunnelClient& client) -> Outcome<std::string> {
             auto json = lifecycle_events_to_json(client.lifecycle_events());
             if (!json) return std::unexpected(Failure::runtime(json.error()));
             return *json;
-        });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyUnicode_FromStringAndSize(outcome->data(), static_cast<Py_ssize_t>(outcome->size()));
+        }));
 }
 
 PyObject* tunnel_monitor_start(PyObject* self, PyObject*) {
-    Slots& slots = slots_of(self);
+    Slots& slots = slots_of<Slots>(self);
     return none_or_raise(with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
         SlotMutex::Guard guard(slots.monitor_mutex);
         if (!guard.usable()) return std::unexpected(Slots::monitor_unavailable());
@@ -186,17 +112,6 @@ PyObject* tunnel_monitor_start(PyObject* self, PyObject*) {
     }));
 }
 
-PyObject* tunnel_monitor_started(PyObject* self, PyObject*) {
-    Slots& slots = slots_of(self);
-    auto outcome = with_client<bool>(slots, [&](knxip::TunnelClient&) -> Outcome<bool> {
-        SlotMutex::Guard guard(slots.monitor_mutex);
-        if (!guard.usable()) return std::unexpected(Slots::monitor_unavailable());
-        return slots.monitor.has_value() || slots.busy.load();
-    });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyBool_FromLong(*outcome);
-}
-
 PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
     static constexpr const char* kNames[] = {"timeout_ms"};
@@ -204,7 +119,7 @@ PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssi
     if (!read_arguments("monitor_next_json", kNames, args, nargs, kwnames, values)) return nullptr;
     unsigned long long timeout_ms = 0;
     if (!timeout_argument(values[0], "monitor_next_json", timeout_ms)) return nullptr;
-    Slots& slots = slots_of(self);
+    Slots& slots = slots_of<Slots>(self);
     auto outcome = without_gil<std::string>([&]() -> Outcome<std::string> {
         auto item = monitor_next<knxip::TunnelClient, knxip::TunnelMonitor, knxip::MonitorItem>(
             slots, timeout_ms,
@@ -229,23 +144,7 @@ PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssi
         }
         return std::unexpected(Failure::runtime(std::string(kMonitorTimeout)));
     });
-    if (!outcome) return raise_failure(outcome.error());
-    return PyUnicode_FromStringAndSize(outcome->data(), static_cast<Py_ssize_t>(outcome->size()));
-}
-
-void tunnel_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    Slots* slots = reinterpret_cast<TunnelObject*>(self)->slots;
-    if (slots != nullptr) {
-        // The runtime goes first so the receive loop is stopped before the client is released;
-        // nothing is sent to the gateway.
-        Py_BEGIN_ALLOW_THREADS;
-        if (slots->runtime) slots->runtime->shutdown();
-        delete slots;
-        Py_END_ALLOW_THREADS;
-    }
-    type->tp_free(self);
-    Py_DECREF(type);
+    return text_or_raise(outcome);
 }
 
 #define TAVREL_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
@@ -273,7 +172,7 @@ PyMethodDef kMethods[] = {
      "Best-effort orderly shutdown.\n\nWhen connected, sends `DISCONNECT_REQUEST` so the gateway "
      "can free the\ntunnel slot. The request is timeout-bounded and runs without the GIL; a\n"
      "missing or late response does not fail teardown. Closing twice is a no-op."},
-    {"is_closed", tunnel_is_closed, METH_NOARGS, "is_closed($self)\n--\n\n"},
+    {"is_closed", client_is_closed<Slots>, METH_NOARGS, "is_closed($self)\n--\n\n"},
     {"lifecycle_events_json", tunnel_lifecycle_events_json, METH_NOARGS,
      "lifecycle_events_json($self)\n--\n\n"
      "Recorded connection lifecycle events as a JSON array of objects:\n{\"type\": \"connected\", "
@@ -285,7 +184,7 @@ PyMethodDef kMethods[] = {
      "Subscribe to incoming group telegrams (bus indications).\n\nEvents arriving before this "
      "call are not delivered (broadcast\nsemantics). Errors if the client is closed or a monitor "
      "is\nalready started."},
-    {"monitor_started", tunnel_monitor_started, METH_NOARGS, "monitor_started($self)\n--\n\n"},
+    {"monitor_started", client_monitor_started<Slots>, METH_NOARGS, "monitor_started($self)\n--\n\n"},
     {"monitor_next_json", TAVREL_FASTCALL(tunnel_monitor_next_json), kFast,
      "monitor_next_json($self, timeout_ms)\n--\n\n"
      "Block until the next incoming group telegram, the timeout, or an\nerror. Returns a JSON "
@@ -301,13 +200,13 @@ PyMethodDef kMethods[] = {
 
 PyType_Slot kSlots[] = {
     {Py_tp_methods, kMethods},
-    {Py_tp_dealloc, reinterpret_cast<void*>(tunnel_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_client<Slots>)},
     {0, nullptr},
 };
 
 PyType_Spec kSpec = {
     "_tavrel.NativeTunnelClient",
-    sizeof(TunnelObject),
+    sizeof(ClientObject<Slots>),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
     kSlots,
