@@ -481,9 +481,10 @@ TEST_F(Routing, MonitorCannotTakeAHeldPortAndReleasesItsOwnWhenDropped) {
 
 TEST_F(Routing, SenderAndMonitorMayOutliveTheirRuntime) {
     const Channel channel = fresh_channel();
-    std::optional<RouteEvents> events = bind_monitor(channel);
-    auto sender = runtime->block_on(RouteSender::bind(sender_settings(channel)));
-    ASSERT_TRUE(sender);
+    auto events = std::make_unique<RouteEvents>(bind_monitor(channel));
+    auto sender = std::make_unique<std::expected<RouteSender, KnxIpError>>(
+        runtime->block_on(RouteSender::bind(sender_settings(channel))));
+    ASSERT_TRUE(*sender);
     RawSender raw(channel);
     raw.send(indication({0x01}));
     ASSERT_EQ(next(*events).kind, RouteEvents::Next::Kind::Event);
@@ -492,8 +493,7 @@ TEST_F(Routing, SenderAndMonitorMayOutliveTheirRuntime) {
     // task are released afterwards without touching a destroyed io_context.
     runtime.reset();
     events.reset();
-    std::optional<RouteSender> dropped(std::move(*sender));
-    dropped.reset();
+    sender.reset();
 }
 
 TEST_F(Routing, SenderSocketSetupFailuresAreIo) {
