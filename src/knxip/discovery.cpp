@@ -1,7 +1,3 @@
-// g++ 12 misreads Asio's recycling coroutine-frame allocator (its operator new is inlined, its
-// operator delete is not) as a mismatched new/delete pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
 #include "knxip/discovery.hpp"
 
 #include <array>
