@@ -1,5 +1,6 @@
 // The lookup over the generated table and the Z8 definition every control octet shares.
 #include <algorithm>
+#include <cstdint>
 
 #include "catalog/schema.hpp"
 #include "catalog/table.hpp"
@@ -37,6 +38,18 @@ constinit const Z8Definition Z8{
 
 Slice<Row> rows() {
     return detail::kTable;
+}
+
+std::optional<std::size_t> table_index(const Row& row) {
+    const Slice<Row> table = detail::kTable;
+    // Compared as addresses, since `row` may lie outside the table's array.
+    const auto at = reinterpret_cast<std::uintptr_t>(&row);
+    const auto first = reinterpret_cast<std::uintptr_t>(table.data());
+    const auto last = reinterpret_cast<std::uintptr_t>(table.data() + table.size());
+    if (at < first || at >= last) return std::nullopt;
+    const std::size_t index = (at - first) / sizeof(Row);
+    if (index >= RowProofs::kCapacity) return std::nullopt;
+    return index;
 }
 
 const Row* find(DptId id) {

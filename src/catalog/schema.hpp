@@ -2,7 +2,11 @@
 // trees. Everything here is constant-initialised data; nothing allocates or runs at start-up.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -123,18 +127,18 @@ enum class NodeKind : std::uint8_t {
 struct FieldNode {
     std::string_view name;
     NodeKind kind = NodeKind::Scalar;
-    Scalar scalar{};                       // Scalar
-    std::uint8_t bits = 0;                 // Reserved, BitGroup
-    bool unchecked = false;                // Reserved
-    const BitGroupDef* group = nullptr;    // BitGroup
-    std::uint16_t count = 0;               // Chars (octets), RepeatedGroup (instances)
-    bool padded = false;                   // Chars
-    std::uint8_t pad = 0;                  // Chars
-    std::uint16_t octets = 0;              // TerminatedText
-    std::uint8_t terminator = 0;           // TerminatedText, VariableText
+    Scalar scalar{};                            // Scalar
+    std::uint8_t bits = 0;                      // Reserved, BitGroup
+    bool unchecked = false;                     // Reserved
+    const BitGroupDef* group = nullptr;         // BitGroup
+    std::uint16_t count = 0;                    // Chars (octets), RepeatedGroup (instances)
+    bool padded = false;                        // Chars
+    std::uint8_t pad = 0;                       // Chars
+    std::uint16_t octets = 0;                   // TerminatedText
+    std::uint8_t terminator = 0;                // TerminatedText, VariableText
     Repertoire repertoire = Repertoire::Ascii;  // Chars, TerminatedText, VariableText
-    Slice<FieldNode> children{};           // Record, RepeatedGroup
-    DptId embedded{};                      // Record, RepeatedGroup
+    Slice<FieldNode> children{};                // Record, RepeatedGroup
+    DptId embedded{};                           // Record, RepeatedGroup
 };
 
 struct RowForm {
@@ -195,5 +199,32 @@ Slice<Row> rows();
 
 // Binary search by id; never derives a missing identifier from a sibling.
 const Row* find(DptId id);
+
+// Where `row` sits in rows(); nullopt for a row that is not the table's own (tests build rows of
+// their own, which may be anything).
+std::optional<std::size_t> table_index(const Row& row);
+
+// Checks that passed once for a table row: the rows are immutable statics, so a row's layout and
+// declarations, once proven sound, stay sound, and a write need not prove them again. Rows from
+// elsewhere are never remembered. Safe to use from any thread; constant-initialised, so it costs
+// nothing at start-up.
+class RowProofs {
+  public:
+    constexpr RowProofs() = default;
+
+    bool holds(const Row& row) const noexcept {
+        auto index = table_index(row);
+        return index && proven_[*index].load(std::memory_order_relaxed);
+    }
+    void record(const Row& row) noexcept {
+        if (auto index = table_index(row)) proven_[*index].store(true, std::memory_order_relaxed);
+    }
+
+    // Room for every row of the table (checked where the table is defined).
+    static constexpr std::size_t kCapacity = 512;
+
+  private:
+    std::array<std::atomic<bool>, kCapacity> proven_{};
+};
 
 }  // namespace tavrel::catalog

@@ -274,7 +274,9 @@ Result<std::uint32_t> row_start(const Row& row) {
     return 8u - row.form.size;
 }
 
-Result<void> check_row_form(const Row& row) {
+namespace {
+
+Result<void> prove_row_form(const Row& row) {
     const auto& fields = row.fields;
     auto start = row_start(row);
     if (!start) return fail(start.error());
@@ -341,6 +343,16 @@ Result<void> check_row_form(const Row& row) {
         }
     }
     return {};
+}
+
+}  // namespace
+
+Result<void> check_row_form(const Row& row) {
+    static constinit catalog::RowProofs proven;
+    if (proven.holds(row)) return {};
+    auto checked = prove_row_form(row);
+    if (checked) proven.record(row);
+    return checked;
 }
 
 // ---- Repeat ----

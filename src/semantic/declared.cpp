@@ -109,7 +109,9 @@ ResolvedName resolve_name(Slice<FieldNode> fields, std::string_view name) {
     return out;
 }
 
-Result<void> check_declared_work(const Row& row) {
+namespace {
+
+Result<void> prove_declared_work(const Row& row) {
     std::uint64_t edges = row.validity_edges.size();
     std::uint64_t list = edges;
     for (const catalog::CrossFieldRelation& relation : row.relations) {
@@ -156,6 +158,16 @@ Result<void> check_declared_work(const Row& row) {
         return std::unexpected(SemanticError::undeclared_z8_context(control->name));
     }
     return check_declared_references(row);
+}
+
+}  // namespace
+
+Result<void> check_declared_work(const Row& row) {
+    static constinit catalog::RowProofs proven;
+    if (proven.holds(row)) return {};
+    auto checked = prove_declared_work(row);
+    if (checked) proven.record(row);
+    return checked;
 }
 
 Result<void> check_declared_references(const Row& row) {

@@ -44,5 +44,25 @@ TEST(CatalogRows, EveryRowPassesTheShapeChecksAndFillsItsForm) {
     }
 }
 
+// A table row is proven once and remembered; the memory must never vouch for a row that merely
+// looks like one, or a malformed copy of a good row would be encoded unchecked.
+TEST(CatalogRows, ProvenFormIsRememberedOnlyForTheTableItself) {
+    const catalog::Slice<catalog::Row> table = catalog::rows();
+    ASSERT_LE(table.size(), catalog::RowProofs::kCapacity);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        ASSERT_EQ(catalog::table_index(table[i]), std::optional<std::size_t>(i));
+    }
+    const catalog::Row* row = catalog::find(catalog::DptId{9, 1});
+    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(check_row_form(*row).has_value());
+
+    catalog::Row copy = *row;
+    EXPECT_EQ(catalog::table_index(copy), std::nullopt);
+    copy.form = RowForm{RowForm::Kind::Octets, 1};  // one octet narrower than its fields
+    EXPECT_FALSE(check_row_form(copy).has_value());
+    // Checking the copy leaves the table row's proof as it was.
+    EXPECT_TRUE(check_row_form(*row).has_value());
+}
+
 }  // namespace
 }  // namespace tavrel::encoding
