@@ -50,6 +50,15 @@ std::expected<core::Buffer, KnxIpError> encode_routing_packet(const core::CemiFr
     return datagram;
 }
 
+std::expected<core::CemiFrame, KnxIpError> routed_group_write(core::IndividualAddress source,
+                                                              core::GroupAddress destination,
+                                                              core::GroupPayload payload) {
+    auto frame = core::CemiFrame::group_value_write(source, destination, std::move(payload));
+    if (!frame) return std::unexpected(KnxIpError::core(frame.error()));
+    frame->message_code = core::cemi::kLDataInd;
+    return std::move(*frame);
+}
+
 std::expected<std::optional<RouteEvent>, KnxIpError> decode_routing_packet(
     core::Octets datagram, const Endpoint& received_from) {
     auto header = core::KnxNetIpHeader::decode(datagram);
@@ -156,11 +165,26 @@ asio::awaitable<std::expected<std::size_t, KnxIpError>> RouteSender::send_frame(
 asio::awaitable<std::expected<std::size_t, KnxIpError>> RouteSender::send_group_write(
     core::IndividualAddress source, core::GroupAddress destination,
     core::GroupPayload payload) const {
-    auto frame = core::CemiFrame::group_value_write(source, destination, std::move(payload));
-    if (!frame) co_return std::unexpected(KnxIpError::core(frame.error()));
-    // Routing carries indications: every router and device on the group hears it as such.
-    frame->message_code = core::cemi::kLDataInd;
+    auto frame = routed_group_write(source, destination, std::move(payload));
+    if (!frame) co_return std::unexpected(std::move(frame.error()));
     co_return co_await send_frame(*frame);
+}
+
+std::expected<std::optional<std::size_t>, KnxIpError> RouteSender::try_send_group_write(
+    core::IndividualAddress source, core::GroupAddress destination,
+    core::GroupPayload payload) const {
+    auto frame = routed_group_write(source, destination, std::move(payload));
+    if (!frame) return std::unexpected(std::move(frame.error()));
+    auto datagram = encode_routing_packet(*frame);
+    if (!datagram) return std::unexpected(std::move(datagram.error()));
+    // The socket is non-blocking (see bind_routing_send_socket), so this never waits.
+    std::error_code ec;
+    const std::size_t sent = socket_->send_to(asio::buffer(*datagram), group_, 0, ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        return std::optional<std::size_t>();
+    }
+    if (ec) return std::unexpected(io(ec));
+    return std::optional<std::size_t>(sent);
 }
 
 asio::awaitable<std::expected<std::size_t, KnxIpError>> RouteSender::send_group_write_prefixed(
@@ -272,6 +296,11 @@ asio::awaitable<RouteQueue::Taken> RouteQueue::pop(std::optional<Clock::time_poi
     }
 }
 
+std::optional<RouteQueue::Taken> RouteQueue::try_pop() {
+    std::lock_guard lock(state_->mutex);
+    return state_->take_locked();
+}
+
 void RouteQueue::abandon() {
     std::deque<RouteItem> dropped;
     {
@@ -372,20 +401,32 @@ void RouteMonitor::stop() {
 
 // ---- RouteEvents
 
-asio::awaitable<RouteEvents::Next> RouteEvents::next(std::optional<Clock::time_point> deadline) {
-    auto taken = co_await monitor_.queue_->pop(deadline);
+namespace {
+
+RouteEvents::Next next_of(RouteQueue::Taken taken) {
+    using Next = RouteEvents::Next;
     switch (taken.kind) {
         case RouteQueue::Taken::Kind::Item:
-            if (*taken.item) {
-                co_return Next{Next::Kind::Event, std::move(**taken.item), std::nullopt};
-            }
-            co_return Next{Next::Kind::Error, std::nullopt, std::move(taken.item->error())};
+            if (*taken.item) return Next{Next::Kind::Event, std::move(**taken.item), std::nullopt};
+            return Next{Next::Kind::Error, std::nullopt, std::move(taken.item->error())};
         case RouteQueue::Taken::Kind::Ended:
             break;
         case RouteQueue::Taken::Kind::TimedOut:
-            co_return Next{Next::Kind::TimedOut, std::nullopt, std::nullopt};
+            return Next{Next::Kind::TimedOut, std::nullopt, std::nullopt};
     }
-    co_return Next{Next::Kind::Ended, std::nullopt, std::nullopt};
+    return Next{Next::Kind::Ended, std::nullopt, std::nullopt};
+}
+
+}  // namespace
+
+asio::awaitable<RouteEvents::Next> RouteEvents::next(std::optional<Clock::time_point> deadline) {
+    co_return next_of(co_await monitor_.queue_->pop(deadline));
+}
+
+std::optional<RouteEvents::Next> RouteEvents::try_next() {
+    auto taken = monitor_.queue_->try_pop();
+    if (!taken) return std::nullopt;
+    return next_of(std::move(*taken));
 }
 
 std::size_t RouteEvents::queued() const {

@@ -72,6 +72,12 @@ inline constexpr std::size_t kRouteQueueCapacity = 64;
 // The datagram carrying `frame`: header with ROUTING_INDICATION, then the encoded frame.
 std::expected<core::Buffer, KnxIpError> encode_routing_packet(const core::CemiFrame& frame);
 
+// The GroupValueWrite a router multicasts: an L_Data.ind, since every router and device on the
+// group hears it as an indication.
+std::expected<core::CemiFrame, KnxIpError> routed_group_write(core::IndividualAddress source,
+                                                              core::GroupAddress destination,
+                                                              core::GroupPayload payload);
+
 // The event a datagram carries; nullopt for another KNXnet/IP service; Core for a datagram that is
 // not KNXnet/IP, a malformed frame or octets after the frame.
 std::expected<std::optional<RouteEvent>, KnxIpError> decode_routing_packet(
@@ -106,6 +112,14 @@ class RouteSender {
         core::IndividualAddress source, core::GroupAddress destination,
         core::GroupPayload payload) const;
     asio::awaitable<std::expected<std::size_t, KnxIpError>> send_group_write_text(
+        core::IndividualAddress source, core::GroupAddress destination,
+        core::GroupPayload payload) const;
+
+    // The send of `send_group_write` tried at once on the calling thread, which need not be one
+    // of the runtime's: a datagram socket almost always has room, and handing every send to a
+    // worker thread and back costs far more than the send. nullopt when the socket cannot take
+    // the datagram without waiting; the caller then awaits `send_group_write` instead.
+    std::expected<std::optional<std::size_t>, KnxIpError> try_send_group_write(
         core::IndividualAddress source, core::GroupAddress destination,
         core::GroupPayload payload) const;
 
@@ -147,6 +161,8 @@ class RouteQueue {
     // With a deadline, TimedOut once it passes with nothing queued; a deadline already passed
     // takes what is queued without waiting.
     asio::awaitable<Taken> pop(std::optional<Clock::time_point> deadline);
+    // What is queued (or the end), without waiting and from any thread; nullopt when empty.
+    std::optional<Taken> try_pop();
     void abandon();
 
     std::size_t size() const;
@@ -203,6 +219,8 @@ class RouteEvents {
     explicit RouteEvents(RouteMonitor monitor) : monitor_(std::move(monitor)) {}
 
     asio::awaitable<Next> next(std::optional<Clock::time_point> deadline = std::nullopt);
+    // What is queued (or the end), without waiting and from any thread; nullopt when empty.
+    std::optional<Next> try_next();
     // Items waiting to be taken.
     std::size_t queued() const;
 

@@ -104,22 +104,35 @@ std::expected<Buffer, KnxIpError> encode_disconnect_request(std::uint8_t channel
     return encode_knxnetip(core::service::kDisconnectRequest, body);
 }
 
-asio::awaitable<MonitorItem> TunnelMonitor::next(std::optional<Clock::time_point> deadline) {
-    auto got = co_await receiver_.recv(deadline);
+namespace {
+
+MonitorItem monitor_item(Received<GroupEvent> got) {
     using Kind = Received<GroupEvent>::Kind;
     switch (got.kind) {
         case Kind::Value:
-            co_return MonitorItem{MonitorItem::Kind::Event, std::move(got.value), std::nullopt};
+            return MonitorItem{MonitorItem::Kind::Event, std::move(got.value), std::nullopt};
         case Kind::Lagged:
-            co_return MonitorItem{MonitorItem::Kind::Lagged, std::nullopt,
-                                  KnxIpError::monitor_lagged()};
+            return MonitorItem{MonitorItem::Kind::Lagged, std::nullopt,
+                               KnxIpError::monitor_lagged()};
         case Kind::Closed:
-            co_return MonitorItem{MonitorItem::Kind::Ended, std::nullopt, std::nullopt};
+            return MonitorItem{MonitorItem::Kind::Ended, std::nullopt, std::nullopt};
         case Kind::Empty:
         case Kind::TimedOut:
             break;
     }
-    co_return MonitorItem{MonitorItem::Kind::TimedOut, std::nullopt, std::nullopt};
+    return MonitorItem{MonitorItem::Kind::TimedOut, std::nullopt, std::nullopt};
+}
+
+}  // namespace
+
+asio::awaitable<MonitorItem> TunnelMonitor::next(std::optional<Clock::time_point> deadline) {
+    co_return monitor_item(co_await receiver_.recv(deadline));
+}
+
+std::optional<MonitorItem> TunnelMonitor::try_next() {
+    auto got = receiver_.try_recv();
+    if (got.kind == Received<GroupEvent>::Kind::Empty) return std::nullopt;
+    return monitor_item(std::move(got));
 }
 
 // Shared between the client and its receive loop. The loop's socket operations are all started on

@@ -99,6 +99,8 @@ class TunnelMonitor {
 
     // A deadline already passed takes what is buffered without waiting.
     asio::awaitable<MonitorItem> next(std::optional<Clock::time_point> deadline = std::nullopt);
+    // What is buffered, without waiting and from any thread; nullopt when nothing is.
+    std::optional<MonitorItem> try_next();
 
   private:
     BroadcastReceiver<GroupEvent> receiver_;

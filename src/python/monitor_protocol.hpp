@@ -29,8 +29,12 @@ struct ClientSlots {
     std::atomic<bool> closing{false};
     std::string_view subject;  // "tunnel client" or "routing client"
 
-    Failure unavailable() const { return Failure::refused(contract::Refusal::unavailable(subject)); }
-    Failure closed() const { return Failure::refused(contract::Refusal::closed_transport(subject)); }
+    Failure unavailable() const {
+        return Failure::refused(contract::Refusal::unavailable(subject));
+    }
+    Failure closed() const {
+        return Failure::refused(contract::Refusal::closed_transport(subject));
+    }
     static Failure monitor_unavailable() {
         return Failure::refused(contract::Refusal::unavailable("monitor"));
     }
@@ -49,9 +53,10 @@ inline std::optional<knxip::Clock::time_point> deadline_after(unsigned long long
 inline constexpr std::chrono::milliseconds kClosePoll{100};
 
 // Takes the stream out, waits for its next item with `wait(stream, deadline)` on the runtime, and
-// puts it back; returns what the wait produced. The wait goes in slices so a close from another
-// thread ends it promptly. `timed_out(item)` tells a slice that ran out. Runs without the
-// interpreter lock.
+// puts it back; returns what the wait produced. An item already buffered is taken on the calling
+// thread (`stream.try_next()`), sparing the round trip to the runtime's workers. The wait goes in
+// slices so a close from another thread ends it promptly; `timed_out(item)` tells a slice that
+// ran out. Runs without the interpreter lock.
 template <class Client, class Stream, class Item, class Wait, class TimedOut>
 Outcome<Item> monitor_next(ClientSlots<Client, Stream>& slots, unsigned long long timeout_ms,
                            Wait&& wait, TimedOut&& timed_out) {
@@ -74,6 +79,7 @@ Outcome<Item> monitor_next(ClientSlots<Client, Stream>& slots, unsigned long lon
     }
     const auto deadline = deadline_after(timeout_ms);
     Item item = [&] {
+        if (auto ready = stream->try_next()) return std::move(*ready);
         for (;;) {
             auto slice = knxip::Clock::now() + kClosePoll;
             bool last = deadline && *deadline <= slice;

@@ -72,6 +72,9 @@ PyObject* route_send(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         SlotMutex::Guard guard(slots.client_mutex);
         if (!guard.usable()) return std::unexpected(slots.unavailable());
         if (!slots.client) return std::unexpected(slots.closed());
+        auto now = transport::try_route(*slots.client, *plan, slots.source);
+        if (!now) return std::unexpected(Failure::refused(std::move(now.error())));
+        if (*now) return **now;
         auto sent = slots.runtime->block_on(transport::route(*slots.client, *plan, slots.source));
         if (!sent) return std::unexpected(Failure::refused(std::move(sent.error())));
         return *sent;
@@ -111,7 +114,9 @@ PyObject* route_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssiz
             [&](knxip::RouteEvents& stream, knxip::Clock::time_point deadline) {
                 return slots.runtime->block_on(stream.next(deadline));
             },
-            [](const knxip::RouteEvents::Next& item) { return item.kind == knxip::RouteEvents::Next::Kind::TimedOut; });
+            [](const knxip::RouteEvents::Next& item) {
+                return item.kind == knxip::RouteEvents::Next::Kind::TimedOut;
+            });
         if (!item) return std::unexpected(std::move(item.error()));
         using Kind = knxip::RouteEvents::Next::Kind;
         switch (item->kind) {
@@ -141,7 +146,8 @@ PyObject* route_close(PyObject* self, PyObject*) {
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef kMethods[] = {
-    {"connect", TAVREL_FASTCALL(route_connect), kFast | METH_STATIC, "connect(options_json)\n--\n\n"},
+    {"connect", TAVREL_FASTCALL(route_connect), kFast | METH_STATIC,
+     "connect(options_json)\n--\n\n"},
     {"send", TAVREL_FASTCALL(route_send), kFast,
      "send($self, group, dpt, value_json)\n--\n\n"
      "Multicast a GroupValueWrite RoutingIndication for `value`.\n\nThe same datapoint contract "
@@ -149,8 +155,10 @@ PyMethodDef kMethods[] = {
      "prove a\nrefusal by, so the property is structural: the plan is built\nbefore the GIL is "
      "released, and a refused plan never reaches\nthe send below."},
     {"monitor_start", route_monitor_start, METH_NOARGS,
-     "monitor_start($self)\n--\n\nJoin the multicast group and start receiving RoutingIndications."},
-    {"monitor_started", client_monitor_started<RouteSlots>, METH_NOARGS, "monitor_started($self)\n--\n\n"},
+     "monitor_start($self)\n--\n\nJoin the multicast group and start receiving "
+     "RoutingIndications."},
+    {"monitor_started", client_monitor_started<RouteSlots>, METH_NOARGS,
+     "monitor_started($self)\n--\n\n"},
     {"monitor_next_json", TAVREL_FASTCALL(route_monitor_next_json), kFast,
      "monitor_next_json($self, timeout_ms)\n--\n\n"
      "Block until the next RoutingIndication, the timeout, or an error.\nReturns "

@@ -23,7 +23,7 @@ std::expected<core::GroupPayload, KnxIpError> compose(const Plan& plan, bool tru
             return knxip::compose::compose_group_text(plan.dpt, octets_of(form.text), truncate);
         case contract::WriteForm::Kind::SettingsAndText:
             return knxip::compose::compose_group_prefixed(plan.dpt, fill, octets_of(form.text),
-                                                         truncate);
+                                                          truncate);
         case contract::WriteForm::Kind::Settings:
             break;
     }
@@ -71,8 +71,8 @@ asio::awaitable<std::expected<std::size_t, contract::Refusal>> route(
             sent = co_await sender.send_group_write_text(source, plan.group, std::move(*payload));
             break;
         case contract::WriteForm::Kind::SettingsAndText:
-            sent = co_await sender.send_group_write_prefixed(source, plan.group,
-                                                             std::move(*payload));
+            sent =
+                co_await sender.send_group_write_prefixed(source, plan.group, std::move(*payload));
             break;
         case contract::WriteForm::Kind::Settings:
             sent = co_await sender.send_group_write(source, plan.group, std::move(*payload));
@@ -80,6 +80,16 @@ asio::awaitable<std::expected<std::size_t, contract::Refusal>> route(
     }
     if (!sent) co_return std::unexpected(knxip::compose::from_transport(sent.error()));
     co_return *sent;
+}
+
+std::expected<std::optional<std::size_t>, contract::Refusal> try_route(
+    const knxip::RouteSender& sender, const Plan& plan, core::IndividualAddress source) {
+    // Every write form is the same telegram on the wire once its payload is composed.
+    auto payload = compose(plan, sender.text_overflow());
+    if (!payload) return std::unexpected(knxip::compose::from_transport(payload.error()));
+    auto sent = sender.try_send_group_write(source, plan.group, std::move(*payload));
+    if (!sent) return std::unexpected(knxip::compose::from_transport(sent.error()));
+    return *sent;
 }
 
 }  // namespace transport

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -34,6 +35,10 @@ asio::awaitable<std::expected<void, contract::Refusal>> respond(knxip::TunnelCli
                                                                 const Plan& plan);
 // The number of octets of the datagram sent.
 asio::awaitable<std::expected<std::size_t, contract::Refusal>> route(
+    const knxip::RouteSender& sender, const Plan& plan, core::IndividualAddress source);
+// `route` done on the calling thread when the socket takes the datagram at once; nullopt when it
+// would have to wait, and then nothing was sent (the caller awaits `route` on the runtime).
+std::expected<std::optional<std::size_t>, contract::Refusal> try_route(
     const knxip::RouteSender& sender, const Plan& plan, core::IndividualAddress source);
 
 }  // namespace transport

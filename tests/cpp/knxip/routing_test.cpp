@@ -305,6 +305,55 @@ TEST_F(Routing, SenderWritesTheExactDatagramOnTheGroup) {
                      0x11, 0x05, 0x0A, 0x03, 0x04, 0x00, 0x80, 0x01, 0x41, 0x00}));
 }
 
+TEST_F(Routing, CallingThreadSendsAndTakesWhatIsReadyWithoutTheRuntime) {
+    const Channel raw_channel = fresh_channel();
+    RawListener listener(raw_channel);
+    auto sender = runtime->block_on(RouteSender::bind(sender_settings(raw_channel)));
+    ASSERT_TRUE(sender) << sender.error().display();
+
+    // The same datagram as the runtime's send, sent from this thread.
+    auto sent =
+        sender->try_send_group_write(IndividualAddress::from_raw(0x1105),
+                                     GroupAddress::from_raw(0x0A03), GroupPayload::optimized(1));
+    ASSERT_TRUE(sent) << sent.error().display();
+    ASSERT_TRUE(sent->has_value());
+    EXPECT_EQ(**sent, 17u);
+    EXPECT_EQ(listener.receive(), (Bytes{0x06, 0x10, 0x05, 0x30, 0x00, 0x11, 0x29, 0x00, 0xBC, 0xE0,
+                                         0x11, 0x05, 0x0A, 0x03, 0x01, 0x00, 0x81}));
+    auto refused = sender->try_send_group_write(IndividualAddress::from_raw(0x1105),
+                                                GroupAddress::from_raw(0x0A03),
+                                                GroupPayload::octets(Bytes(254, 0x20)));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().display(), "invalid frame: group payload too long");
+
+    // More than the queue holds: taking without waiting must also release the held-back task.
+    const Channel channel = fresh_channel();
+    RouteEvents events = bind_monitor(channel);
+    auto flooder = runtime->block_on(RouteSender::bind(sender_settings(channel)));
+    ASSERT_TRUE(flooder) << flooder.error().display();
+    constexpr int kSent = 100;
+    for (int i = 0; i < kSent; ++i) {
+        auto again = flooder->try_send_group_write(IndividualAddress::from_raw(0x1105),
+                                                   GroupAddress::from_raw(0x0A03 + i),
+                                                   GroupPayload::optimized(1));
+        ASSERT_TRUE(again && again->has_value()) << i;
+    }
+    int taken = 0;
+    const auto give_up = Clock::now() + 5s;
+    while (taken < kSent && Clock::now() < give_up) {
+        auto item = events.try_next();
+        if (!item) {
+            std::this_thread::sleep_for(1ms);
+            continue;
+        }
+        ASSERT_EQ(item->kind, RouteEvents::Next::Kind::Event) << taken;
+        EXPECT_EQ(item->event->destination.raw(), 0x0A03 + taken) << taken;
+        ++taken;
+    }
+    EXPECT_EQ(taken, kSent);
+    EXPECT_FALSE(events.try_next().has_value());
+}
+
 TEST_F(Routing, MonitorHearsTheSendersOwnWritesFromItsSocketAddress) {
     const Channel channel = fresh_channel();
     RouteEvents events = bind_monitor(channel);
