@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition, what)                                                   \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::fprintf(stderr, "broken promise at %s:%d: %s\n", __FILE__, __LINE__, \
-                         what);                                                       \
-            std::abort();                                                             \
-        }                                                                             \
+#define FUZZ_CHECK(condition, what)                                                          \
+    do {                                                                                     \
+        if (!(condition)) {                                                                  \
+            std::fprintf(stderr, "broken promise at %s:%d: %s\n", __FILE__, __LINE__, what); \
+            std::abort();                                                                    \
+        }                                                                                    \
     } while (0)

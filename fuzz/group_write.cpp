@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             payload = knxip::compose::compose_group_text(id, octets(form->text), truncate);
             break;
         case contract::WriteForm::Kind::SettingsAndText:
-            payload = knxip::compose::compose_group_prefixed(id, fill, octets(form->text), truncate);
+            payload =
+                knxip::compose::compose_group_prefixed(id, fill, octets(form->text), truncate);
             break;
     }
     if (payload) {
@@ -76,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      static_cast<int>(refusal.code.size()), refusal.code.data(),
                      refusal.message.c_str());
     }
-    FUZZ_CHECK(refusal.code.starts_with("semantic/"), "accepted document refused by a non-value check");
+    FUZZ_CHECK(refusal.code.starts_with("semantic/"),
+               "accepted document refused by a non-value check");
     return 0;
 }

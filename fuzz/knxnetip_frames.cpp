@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 0: {
             auto header = KnxNetIpHeader::decode(input);
             if (!header) break;
-            FUZZ_CHECK(header->value.total_length >= KnxNetIpHeader::kSize, "header shorter than itself");
+            FUZZ_CHECK(header->value.total_length >= KnxNetIpHeader::kSize,
+                       "header shorter than itself");
             FUZZ_CHECK(header->rest.size() == header->value.total_length - KnxNetIpHeader::kSize,
                        "header body is not exactly the announced length");
             FUZZ_CHECK(within(header->rest, input), "header body outside the input");
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             auto hpai = Hpai::decode(input);
             if (!hpai) break;
             FUZZ_CHECK(within(hpai->rest, input), "HPAI rest outside the input");
-            FUZZ_CHECK(hpai->rest.size() == input.size() - Hpai::kSize, "HPAI consumed a wrong size");
+            FUZZ_CHECK(hpai->rest.size() == input.size() - Hpai::kSize,
+                       "HPAI consumed a wrong size");
             Buffer again;
             FUZZ_CHECK(hpai->value.encode(again).has_value(), "decoded HPAI does not encode");
             FUZZ_CHECK(again.size() == Hpai::kSize &&

@@ -17,8 +17,8 @@ using namespace tavrel::project;
 namespace {
 
 bool inside(std::string_view part, std::string_view whole) {
-    return part.empty() ||
-           (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
+    return part.empty() || (part.data() >= whole.data() &&
+                            part.data() + part.size() <= whole.data() + whole.size());
 }
 
 bool keep_import_elements(std::string_view name) {

@@ -3,9 +3,9 @@
 // this file turns those calls into a table of 8-bit counters, hashed by caller address, and hands
 // the table to libFuzzer as if the compiler had made it. The libFuzzer runtime carries a stub of
 // the same name that aborts, so executables link this one first with --allow-multiple-definition.
-// Comparisons are traced as well (trace-cmp); libFuzzer takes the integer ones, and the floating-point
-// ones g++ also emits are accepted and dropped here. Compiled without instrumentation: it must not
-// feed on itself.
+// Comparisons are traced as well (trace-cmp); libFuzzer takes the integer ones, and the
+// floating-point ones g++ also emits are accepted and dropped here. Compiled without
+// instrumentation: it must not feed on itself.
 #include <cstdint>
 
 extern "C" void __sanitizer_cov_8bit_counters_init(std::uint8_t* start, std::uint8_t* stop);

@@ -35,8 +35,10 @@ std::strong_ordering Decimal::value_cmp(Decimal a, Decimal b) {
         return a.mantissa <=> b.mantissa;
     }
     Aligned aligned = align(a, b);
-    if (!aligned.a) return a.mantissa > 0 ? std::strong_ordering::greater : std::strong_ordering::less;
-    if (!aligned.b) return b.mantissa > 0 ? std::strong_ordering::less : std::strong_ordering::greater;
+    if (!aligned.a)
+        return a.mantissa > 0 ? std::strong_ordering::greater : std::strong_ordering::less;
+    if (!aligned.b)
+        return b.mantissa > 0 ? std::strong_ordering::less : std::strong_ordering::greater;
     return *aligned.a <=> *aligned.b;
 }
 

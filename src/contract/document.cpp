@@ -250,7 +250,8 @@ std::optional<Float> read_floating(std::string_view number) {
 
 }  // namespace
 
-std::string describe_syntax_error(std::string_view what, std::string_view text, std::size_t offset) {
+std::string describe_syntax_error(std::string_view what, std::string_view text,
+                                  std::size_t offset) {
     return describe(what, text, offset);
 }
 

@@ -36,8 +36,8 @@ std::expected<std::array<unsigned, 3>, KnxError> read_three(std::string_view tex
     std::size_t start = 0;
     for (std::size_t index = 0;; ++index) {
         std::size_t end = text.find(separator, start);
-        std::string_view piece =
-            text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string_view piece = text.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (index == 3) return std::unexpected(KnxError::invalid_address(reasons.too_many));
         auto value = read_part(piece);
         if (!value) return std::unexpected(KnxError::invalid_address(kBadPart));

@@ -12,7 +12,7 @@
 namespace tavrel::core {
 
 class GroupAddress {
-public:
+  public:
     constexpr GroupAddress() = default;
     static constexpr GroupAddress from_raw(std::uint16_t raw) { return GroupAddress(raw); }
     static std::expected<GroupAddress, KnxError> parse(std::string_view text);
@@ -25,15 +25,17 @@ public:
 
     friend constexpr auto operator<=>(GroupAddress, GroupAddress) = default;
 
-private:
+  private:
     constexpr explicit GroupAddress(std::uint16_t raw) : raw_(raw) {}
     std::uint16_t raw_ = 0;
 };
 
 class IndividualAddress {
-public:
+  public:
     constexpr IndividualAddress() = default;
-    static constexpr IndividualAddress from_raw(std::uint16_t raw) { return IndividualAddress(raw); }
+    static constexpr IndividualAddress from_raw(std::uint16_t raw) {
+        return IndividualAddress(raw);
+    }
     static std::expected<IndividualAddress, KnxError> parse(std::string_view text);
 
     constexpr std::uint16_t raw() const { return raw_; }
@@ -44,7 +46,7 @@ public:
 
     friend constexpr auto operator<=>(IndividualAddress, IndividualAddress) = default;
 
-private:
+  private:
     constexpr explicit IndividualAddress(std::uint16_t raw) : raw_(raw) {}
     std::uint16_t raw_ = 0;
 };

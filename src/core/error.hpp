@@ -9,15 +9,22 @@
 namespace tavrel::core {
 
 struct KnxError {
-    enum class Kind : std::uint8_t { InvalidAddress, BufferTooShort, InvalidFrame, UnsupportedServiceType };
+    enum class Kind : std::uint8_t {
+        InvalidAddress,
+        BufferTooShort,
+        InvalidFrame,
+        UnsupportedServiceType
+    };
 
     Kind kind;
-    std::string_view reason;  // InvalidAddress, InvalidFrame: a static text
-    std::size_t needed = 0;   // BufferTooShort
-    std::size_t got = 0;      // BufferTooShort
+    std::string_view reason;         // InvalidAddress, InvalidFrame: a static text
+    std::size_t needed = 0;          // BufferTooShort
+    std::size_t got = 0;             // BufferTooShort
     std::uint16_t service_type = 0;  // UnsupportedServiceType
 
-    static KnxError invalid_address(std::string_view reason) { return {Kind::InvalidAddress, reason}; }
+    static KnxError invalid_address(std::string_view reason) {
+        return {Kind::InvalidAddress, reason};
+    }
     static KnxError invalid_frame(std::string_view reason) { return {Kind::InvalidFrame, reason}; }
     static KnxError buffer_too_short(std::size_t needed, std::size_t got) {
         return {Kind::BufferTooShort, {}, needed, got};

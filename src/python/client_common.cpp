@@ -4,16 +4,16 @@
 
 namespace tavrel::python {
 
-bool read_arguments(const char* function, std::span<const char* const> names,
-                    PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    std::span<PyObject*> out) {
+bool read_arguments(const char* function, std::span<const char* const> names, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out) {
     const auto expected = static_cast<Py_ssize_t>(names.size());
     if (nargs > expected) {
         PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd were given",
                      function, expected, nargs);
         return false;
     }
-    for (std::size_t i = 0; i < names.size(); ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
     Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
@@ -35,7 +35,8 @@ bool read_arguments(const char* function, std::span<const char* const> names,
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (out[i] == nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", function, names[i]);
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", function,
+                         names[i]);
             return false;
         }
     }
@@ -57,8 +58,8 @@ bool text_argument(PyObject* value, const char* function, const char* name, std:
 
 bool timeout_argument(PyObject* value, const char* function, unsigned long long& out) {
     if (!PyLong_Check(value)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument 'timeout_ms' must be int, not %.50s",
-                     function, Py_TYPE(value)->tp_name);
+        PyErr_Format(PyExc_TypeError, "%s() argument 'timeout_ms' must be int, not %.50s", function,
+                     Py_TYPE(value)->tp_name);
         return false;
     }
     out = PyLong_AsUnsignedLongLong(value);

@@ -18,9 +18,8 @@ namespace tavrel::python {
 
 // Reads up to `names.size()` arguments given by position or keyword; every one is required.
 // Returns false with TypeError set.
-bool read_arguments(const char* function, std::span<const char* const> names,
-                    PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                    std::span<PyObject*> out);
+bool read_arguments(const char* function, std::span<const char* const> names, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out);
 
 // A str argument as UTF-8 text; false with TypeError (or the codec's error) set.
 bool text_argument(PyObject* value, const char* function, const char* name, std::string_view& out);
@@ -64,9 +63,9 @@ Outcome<T> without_gil(Work&& work) {
 // A mutex that becomes unusable when work under it ends abnormally (an exception escaping while
 // it is held), so later callers are refused instead of seeing half-changed state.
 class SlotMutex {
-public:
+  public:
     class Guard {
-    public:
+      public:
         explicit Guard(SlotMutex& owner)
             : owner_(owner), lock_(owner.mutex_), exceptions_(std::uncaught_exceptions()) {}
         ~Guard() {
@@ -76,13 +75,13 @@ public:
         Guard& operator=(const Guard&) = delete;
         bool usable() const { return !owner_.unusable_.load(); }
 
-    private:
+      private:
         SlotMutex& owner_;
         std::unique_lock<std::mutex> lock_;
         int exceptions_;
     };
 
-private:
+  private:
     std::mutex mutex_;
     std::atomic<bool> unusable_{false};
 };

@@ -20,8 +20,7 @@ using Done = std::monostate;
 
 template <class Slots>
 struct ClientObject {
-    PyObject_HEAD
-    Slots* slots;
+    PyObject_HEAD Slots* slots;
 };
 
 template <class Slots>

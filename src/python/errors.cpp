@@ -92,7 +92,8 @@ int register_exceptions(PyObject* module) {
 PyObject* refused(const contract::Refusal& refusal) {
     PyGILState_STATE state = PyGILState_Ensure();
     PyRef instance = make_refusal_instance(refusal);
-    if (instance) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.get())), instance.get());
+    if (instance)
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(instance.get())), instance.get());
     PyGILState_Release(state);
     return nullptr;
 }
@@ -106,12 +107,13 @@ PyObject* to_py_runtime_error(std::string_view message) {
 }
 
 PyObject* option_refusal(std::string_view call, std::string_view key, std::string_view what) {
-    std::string message = std::string(call) + ": option '" + std::string(key) + "' must be " +
-                          std::string(what);
+    std::string message =
+        std::string(call) + ": option '" + std::string(key) + "' must be " + std::string(what);
     return to_py_value_error(message);
 }
 
-PyObject* alternate_options(std::string_view call, std::string_view first, std::string_view second) {
+PyObject* alternate_options(std::string_view call, std::string_view first,
+                            std::string_view second) {
     std::string message = std::string(call) + ": options '" + std::string(first) + "' and '" +
                           std::string(second) + "' are alternates - name 1, not both";
     return to_py_value_error(message);

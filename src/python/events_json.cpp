@@ -15,10 +15,14 @@ using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // Collects the writer's verdicts so one check at the end reports any failure.
 class Json {
-public:
+  public:
     Json() : writer_(buffer_) {}
-    Json& key(std::string_view k) { return note(writer_.Key(k.data(), static_cast<rapidjson::SizeType>(k.size()))); }
-    Json& text(std::string_view v) { return note(writer_.String(v.data(), static_cast<rapidjson::SizeType>(v.size()))); }
+    Json& key(std::string_view k) {
+        return note(writer_.Key(k.data(), static_cast<rapidjson::SizeType>(k.size())));
+    }
+    Json& text(std::string_view v) {
+        return note(writer_.String(v.data(), static_cast<rapidjson::SizeType>(v.size())));
+    }
     Json& number(std::uint64_t v) { return note(writer_.Uint64(v)); }
     Json& null() { return note(writer_.Null()); }
     Json& begin_object() { return note(writer_.StartObject()); }
@@ -37,7 +41,7 @@ public:
         return std::string(buffer_.GetString(), buffer_.GetSize());
     }
 
-private:
+  private:
     Json& note(bool ok) {
         ok_ = ok_ && ok;
         return *this;

@@ -19,7 +19,9 @@ using Json = rapidjson::Value;
 template <class T>
 using Judged = std::expected<T, OptionMessage>;
 
-std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
 
 // Strict dotted quad: four decimal parts of 0..255, no sign, no leading zeros, nothing else.
 std::optional<asio::ip::address_v4> parse_ipv4(std::string_view text) {
@@ -116,7 +118,7 @@ struct IndividualAddressReader {
 };
 
 class OptionObject {
-public:
+  public:
     static Judged<OptionObject> checked(std::string_view call, const Json& document,
                                         std::span<const std::string_view> keys) {
         if (!document.IsObject()) {
@@ -153,8 +155,8 @@ public:
     }
 
     template <class Reader>
-    auto get(std::string_view key) const
-        -> Judged<std::optional<typename decltype(Reader::read(std::declval<const Json&>()))::value_type>> {
+    auto get(std::string_view key) const -> Judged<
+        std::optional<typename decltype(Reader::read(std::declval<const Json&>()))::value_type>> {
         const Json* value = find(key);
         if (value == nullptr) return std::nullopt;
         auto read = Reader::read(*value);
@@ -163,8 +165,8 @@ public:
     }
 
     template <class Reader>
-    auto alias(std::string_view first, std::string_view second) const
-        -> Judged<std::optional<typename decltype(Reader::read(std::declval<const Json&>()))::value_type>> {
+    auto alias(std::string_view first, std::string_view second) const -> Judged<
+        std::optional<typename decltype(Reader::read(std::declval<const Json&>()))::value_type>> {
         const Json* a = find(first);
         const Json* b = find(second);
         if (a != nullptr && a->IsNull()) a = nullptr;
@@ -175,7 +177,8 @@ public:
         }
         if (a == nullptr && b == nullptr) return std::nullopt;
         auto read = Reader::read(a != nullptr ? *a : *b);
-        if (!read) return std::unexpected(refusal(a != nullptr ? first : second, Reader::description));
+        if (!read)
+            return std::unexpected(refusal(a != nullptr ? first : second, Reader::description));
         return read;
     }
 
@@ -194,7 +197,7 @@ public:
 
     std::string_view call() const { return call_; }
 
-private:
+  private:
     explicit OptionObject(std::string_view call) : call_(call) {}
     std::string_view call_;
     std::map<std::string, const Json*> members_;
@@ -206,23 +209,26 @@ Judged<rapidjson::Document> parse_options(std::string_view json) {
     const std::size_t nul = std::min(json.find('\0'), json.size());
     rapidjson::MemoryStream stream(json.data(), nul);
     rapidjson::Document document;
-    document.ParseStream<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(stream);
+    document.ParseStream<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(
+        stream);
     if (document.HasParseError() && document.GetErrorOffset() < nul) {
-        return std::unexpected(contract::describe_syntax_error(
-            rapidjson::GetParseError_En(document.GetParseError()), json, document.GetErrorOffset()));
+        return std::unexpected(
+            contract::describe_syntax_error(rapidjson::GetParseError_En(document.GetParseError()),
+                                            json, document.GetErrorOffset()));
     }
     if (nul < json.size()) {
         return std::unexpected(contract::describe_syntax_error("Invalid NUL octet", json, nul));
     }
     if (document.HasParseError()) {
-        return std::unexpected(contract::describe_syntax_error(
-            rapidjson::GetParseError_En(document.GetParseError()), json, document.GetErrorOffset()));
+        return std::unexpected(
+            contract::describe_syntax_error(rapidjson::GetParseError_En(document.GetParseError()),
+                                            json, document.GetErrorOffset()));
     }
     return document;
 }
 
-#define TAVREL_TRY(var, expr)                                    \
-    auto var##_judged = (expr);                                  \
+#define TAVREL_TRY(var, expr)                                        \
+    auto var##_judged = (expr);                                      \
     if (!var##_judged) return std::unexpected(var##_judged.error()); \
     auto var = std::move(*var##_judged)
 
@@ -253,8 +259,8 @@ std::string endpoint_text(const Endpoint& endpoint) {
 std::expected<TunnelOptionValues, OptionMessage> judge_tunnel_options(std::string_view json) {
     static constexpr std::string_view kCall = "connect_tunnel";
     static constexpr std::string_view kKeys[] = {
-        "server_control_endpoint", "host", "port", "local_bind_endpoint", "control_endpoint",
-        "data_endpoint", "ack_timeout_ms", "text_overflow"};
+        "server_control_endpoint", "host",          "port",           "local_bind_endpoint",
+        "control_endpoint",        "data_endpoint", "ack_timeout_ms", "text_overflow"};
     TAVREL_TRY(document, parse_options(json));
     TAVREL_TRY(options, OptionObject::checked(kCall, document, kKeys));
     const std::string call(kCall);
@@ -280,12 +286,13 @@ std::expected<TunnelOptionValues, OptionMessage> judge_tunnel_options(std::strin
         std::uint64_t port = 3671;
         if (const Json* given = options.find("port"); given != nullptr) {
             auto read = WholeNumberReader::read(*given);
-            if (!read) return std::unexpected(options.refusal("port", WholeNumberReader::description));
+            if (!read)
+                return std::unexpected(options.refusal("port", WholeNumberReader::description));
             if (*read > 65535) return std::unexpected(call + " port is out of range");
             port = *read;
         }
-        std::string joined = std::string(host->GetString(), host->GetStringLength()) + ":" +
-                             std::to_string(port);
+        std::string joined =
+            std::string(host->GetString(), host->GetStringLength()) + ":" + std::to_string(port);
         auto server = parse_socket_address(joined);
         if (!server) return std::unexpected(options.refusal("host", "an IP address"));
         values.server = *server;
@@ -306,8 +313,9 @@ std::expected<TunnelOptionValues, OptionMessage> judge_tunnel_options(std::strin
 std::expected<RoutingOptionValues, OptionMessage> judge_routing_options(std::string_view json) {
     static constexpr std::string_view kCall = "connect_routing";
     static constexpr std::string_view kKeys[] = {
-        "multicast_group", "multicast_port",        "local_ip",            "interface", "loopback",
-        "ttl",             "source",                "individual_address",  "local_bind_endpoint",
+        "multicast_group", "multicast_port",     "local_ip",
+        "interface",       "loopback",           "ttl",
+        "source",          "individual_address", "local_bind_endpoint",
         "text_overflow"};
     TAVREL_TRY(document, parse_options(json));
     TAVREL_TRY(options, OptionObject::checked(kCall, document, kKeys));
@@ -317,10 +325,12 @@ std::expected<RoutingOptionValues, OptionMessage> judge_routing_options(std::str
     TAVREL_TRY(group, options.get<Ipv4Reader>("multicast_group"));
     values.group = group.value_or(asio::ip::address_v4({224, 0, 23, 12}));
     if (auto first = values.group.to_bytes()[0]; first < 224 || first > 239) {
-        return std::unexpected(std::string("routing requires an IPv4 multicast group (224.0.0.0/4)"));
+        return std::unexpected(
+            std::string("routing requires an IPv4 multicast group (224.0.0.0/4)"));
     }
     TAVREL_TRY(port, options.get<WholeNumberReader>("multicast_port"));
-    if (port && *port > 65535) return std::unexpected(std::string("multicast_port is out of range"));
+    if (port && *port > 65535)
+        return std::unexpected(std::string("multicast_port is out of range"));
     values.port = static_cast<std::uint16_t>(port.value_or(3671));
     TAVREL_TRY(interface, options.alias<Ipv4Reader>("local_ip", "interface"));
     values.interface = interface;
@@ -335,8 +345,8 @@ std::expected<RoutingOptionValues, OptionMessage> judge_routing_options(std::str
     values.monitor_bind = asio::ip::address_v4::any();
     if (bind) {
         if (bind->port() != 0 && bind->port() != values.port) {
-            return std::unexpected(call +
-                                   ": option 'local_bind_endpoint' must bind the group's port or port 0");
+            return std::unexpected(
+                call + ": option 'local_bind_endpoint' must bind the group's port or port 0");
         }
         values.monitor_bind = bind->address().to_v4();
     }

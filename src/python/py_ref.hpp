@@ -9,7 +9,7 @@
 namespace tavrel::python {
 
 class PyRef {
-public:
+  public:
     PyRef() = default;
     explicit PyRef(PyObject* owned) : object_(owned) {}
     static PyRef borrow(PyObject* borrowed) {
@@ -32,7 +32,7 @@ public:
     PyObject* release() { return std::exchange(object_, nullptr); }
     explicit operator bool() const { return object_ != nullptr; }
 
-private:
+  private:
     PyObject* object_ = nullptr;
 };
 

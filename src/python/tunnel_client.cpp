@@ -37,9 +37,8 @@ PyObject* tunnel_connect(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 
     auto slots = std::make_unique<Slots>();
     slots->subject = "tunnel client";
-    return connect_client(g_tunnel_type, std::move(slots), [&] {
-        return knxip::TunnelClient::connect_with_options(options);
-    });
+    return connect_client(g_tunnel_type, std::move(slots),
+                          [&] { return knxip::TunnelClient::connect_with_options(options); });
 }
 
 template <bool kRespond>
@@ -56,12 +55,13 @@ PyObject* tunnel_send_value(PyObject* self, PyObject* const* args, Py_ssize_t na
     auto plan = build_plan(texts[0], texts[1], texts[2]);
     if (!plan) return refused(plan.error());
     Slots& slots = slots_of<Slots>(self);
-    return none_or_raise(with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
-        auto sent = slots.runtime->block_on(kRespond ? transport::respond(client, *plan)
-                                                     : transport::write(client, *plan));
-        if (!sent) return std::unexpected(Failure::refused(std::move(sent.error())));
-        return Done{};
-    }));
+    return none_or_raise(
+        with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
+            auto sent = slots.runtime->block_on(kRespond ? transport::respond(client, *plan)
+                                                         : transport::write(client, *plan));
+            if (!sent) return std::unexpected(Failure::refused(std::move(sent.error())));
+            return Done{};
+        }));
 }
 
 PyObject* tunnel_read_request(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -74,11 +74,12 @@ PyObject* tunnel_read_request(PyObject* self, PyObject* const* args, Py_ssize_t 
     auto group = core::GroupAddress::parse(text);
     if (!group) return to_py_value_error(group.error().display());
     Slots& slots = slots_of<Slots>(self);
-    return none_or_raise(with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
-        auto sent = slots.runtime->block_on(client.group_read_request(*group));
-        if (!sent) return std::unexpected(refusal_of(sent.error()));
-        return Done{};
-    }));
+    return none_or_raise(
+        with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
+            auto sent = slots.runtime->block_on(client.group_read_request(*group));
+            if (!sent) return std::unexpected(refusal_of(sent.error()));
+            return Done{};
+        }));
 }
 
 PyObject* tunnel_close(PyObject* self, PyObject*) {
@@ -91,8 +92,8 @@ PyObject* tunnel_close(PyObject* self, PyObject*) {
 
 PyObject* tunnel_lifecycle_events_json(PyObject* self, PyObject*) {
     Slots& slots = slots_of<Slots>(self);
-    return text_or_raise(with_client<std::string>(
-        slots, [&](knxip::TunnelClient& client) -> Outcome<std::string> {
+    return text_or_raise(
+        with_client<std::string>(slots, [&](knxip::TunnelClient& client) -> Outcome<std::string> {
             auto json = lifecycle_events_to_json(client.lifecycle_events());
             if (!json) return std::unexpected(Failure::runtime(json.error()));
             return *json;
@@ -101,15 +102,16 @@ PyObject* tunnel_lifecycle_events_json(PyObject* self, PyObject*) {
 
 PyObject* tunnel_monitor_start(PyObject* self, PyObject*) {
     Slots& slots = slots_of<Slots>(self);
-    return none_or_raise(with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
-        SlotMutex::Guard guard(slots.monitor_mutex);
-        if (!guard.usable()) return std::unexpected(Slots::monitor_unavailable());
-        if (slots.monitor || slots.busy.load()) {
-            return std::unexpected(Failure::runtime(std::string(kMonitorAlreadyStarted)));
-        }
-        slots.monitor.emplace(client.monitor());
-        return Done{};
-    }));
+    return none_or_raise(
+        with_client<Done>(slots, [&](knxip::TunnelClient& client) -> Outcome<Done> {
+            SlotMutex::Guard guard(slots.monitor_mutex);
+            if (!guard.usable()) return std::unexpected(Slots::monitor_unavailable());
+            if (slots.monitor || slots.busy.load()) {
+                return std::unexpected(Failure::runtime(std::string(kMonitorAlreadyStarted)));
+            }
+            slots.monitor.emplace(client.monitor());
+            return Done{};
+        }));
 }
 
 PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -126,7 +128,9 @@ PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssi
             [&](knxip::TunnelMonitor& stream, knxip::Clock::time_point deadline) {
                 return slots.runtime->block_on(stream.next(deadline));
             },
-            [](const knxip::MonitorItem& item) { return item.kind == knxip::MonitorItem::Kind::TimedOut; });
+            [](const knxip::MonitorItem& item) {
+                return item.kind == knxip::MonitorItem::Kind::TimedOut;
+            });
         if (!item) return std::unexpected(std::move(item.error()));
         using Kind = knxip::MonitorItem::Kind;
         switch (item->kind) {
@@ -136,7 +140,8 @@ PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssi
                 return *json;
             }
             case Kind::Lagged:
-                return std::unexpected(refusal_of(item->error.value_or(knxip::KnxIpError::monitor_lagged())));
+                return std::unexpected(
+                    refusal_of(item->error.value_or(knxip::KnxIpError::monitor_lagged())));
             case Kind::Ended:
                 return std::unexpected(Failure::runtime(std::string(kMonitorEnded)));
             case Kind::TimedOut:
@@ -151,7 +156,8 @@ PyObject* tunnel_monitor_next_json(PyObject* self, PyObject* const* args, Py_ssi
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef kMethods[] = {
-    {"connect", TAVREL_FASTCALL(tunnel_connect), kFast | METH_STATIC, "connect(options_json)\n--\n\n"},
+    {"connect", TAVREL_FASTCALL(tunnel_connect), kFast | METH_STATIC,
+     "connect(options_json)\n--\n\n"},
     {"write", TAVREL_FASTCALL(tunnel_send_value<false>), kFast,
      "write($self, group, dpt, value_json)\n--\n\n"
      "Writes a group value through the semantic pipeline.\n\nThe whole judgement - the identifier, "
@@ -184,7 +190,8 @@ PyMethodDef kMethods[] = {
      "Subscribe to incoming group telegrams (bus indications).\n\nEvents arriving before this "
      "call are not delivered (broadcast\nsemantics). Errors if the client is closed or a monitor "
      "is\nalready started."},
-    {"monitor_started", client_monitor_started<Slots>, METH_NOARGS, "monitor_started($self)\n--\n\n"},
+    {"monitor_started", client_monitor_started<Slots>, METH_NOARGS,
+     "monitor_started($self)\n--\n\n"},
     {"monitor_next_json", TAVREL_FASTCALL(tunnel_monitor_next_json), kFast,
      "monitor_next_json($self, timeout_ms)\n--\n\n"
      "Block until the next incoming group telegram, the timeout, or an\nerror. Returns a JSON "

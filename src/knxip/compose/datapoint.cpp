@@ -41,7 +41,8 @@ core::GroupPayload owned_payload(const semantic::GroupValue& value) {
     if (value.kind == semantic::GroupValue::Kind::Optimized) {
         return core::GroupPayload::optimized(value.octet);
     }
-    return core::GroupPayload::octets(std::vector<std::uint8_t>(value.octets.begin(), value.octets.end()));
+    return core::GroupPayload::octets(
+        std::vector<std::uint8_t>(value.octets.begin(), value.octets.end()));
 }
 
 std::optional<std::string_view> tail_name(const semantic::Support& support) {
@@ -55,7 +56,8 @@ std::optional<std::string_view> tail_name(const semantic::Support& support) {
 }
 
 std::span<const std::uint8_t> clip_for_transport(const semantic::Support& support,
-                                                 std::span<const std::uint8_t> text, bool truncate) {
+                                                 std::span<const std::uint8_t> text,
+                                                 bool truncate) {
     if (!truncate) return text;
     auto capacity = support.text_capacity(kTransportBudget);
     if (!capacity || text.size() <= *capacity) return text;

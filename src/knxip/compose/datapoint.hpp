@@ -23,12 +23,12 @@ inline constexpr std::size_t kTransportBudget = 253;
 
 // A pipeline refusal carried through the client's error type; the refusal mapping recovers it.
 class PipelineFailure final : public PipelineFault {
-public:
+  public:
     explicit PipelineFailure(semantic::PipelineError error) : error_(error) {}
     const semantic::PipelineError& error() const { return error_; }
     std::string display() const override { return error_.message(); }
 
-private:
+  private:
     semantic::PipelineError error_;
 };
 
@@ -41,8 +41,9 @@ std::expected<core::GroupPayload, KnxIpError> compose_group_payload(catalog::Dpt
                                                                     const Fill& fill);
 std::expected<core::GroupPayload, KnxIpError> compose_group_prefixed(
     catalog::DptId dpt, const Fill& fill, std::span<const std::uint8_t> text, bool truncate);
-std::expected<core::GroupPayload, KnxIpError> compose_group_text(
-    catalog::DptId dpt, std::span<const std::uint8_t> text, bool truncate);
+std::expected<core::GroupPayload, KnxIpError> compose_group_text(catalog::DptId dpt,
+                                                                 std::span<const std::uint8_t> text,
+                                                                 bool truncate);
 
 // The text, shortened to the row's capacity when `truncate` is set; never splits a UTF-8
 // character.

@@ -77,7 +77,8 @@ TEST(Addresses, EveryRawValueRoundTripsThroughText) {
 }
 
 TEST(KnxError, DisplayTexts) {
-    EXPECT_EQ(KnxError::buffer_too_short(6, 2).display(), "buffer too short: needed 6 bytes, got 2");
+    EXPECT_EQ(KnxError::buffer_too_short(6, 2).display(),
+              "buffer too short: needed 6 bytes, got 2");
     EXPECT_EQ(KnxError::invalid_frame("bad length").display(), "invalid frame: bad length");
     EXPECT_EQ(KnxError::unsupported_service_type(0x20b).display(),
               "unsupported service type: 0x020b");

@@ -43,7 +43,8 @@ TEST(ComposeGroupPayload, RefusalsKeepTheirOrigin) {
     });
     ASSERT_FALSE(out_of_range.has_value());
     ASSERT_EQ(out_of_range.error().kind(), Kind::Pipeline);
-    auto* failure = dynamic_cast<const PipelineFailure*>(out_of_range.error().pipeline_fault().get());
+    auto* failure =
+        dynamic_cast<const PipelineFailure*>(out_of_range.error().pipeline_fault().get());
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(failure->error().kind, semantic::PipelineError::Kind::Semantic);
     EXPECT_EQ(out_of_range.error().display().rfind("`5.010`: ", 0), 0u);
@@ -66,8 +67,8 @@ TEST(ComposeRowShapes, EachEntryPointRefusesTheOtherShapes) {
          Kind::PrefixedRow},
         {"prefixed on a fixed row", compose_group_prefixed({9, 1}, kNothing, bytes(text), false),
          Kind::FixedRow},
-        {"prefixed on a whole-row text", compose_group_prefixed({28, 1}, kNothing, bytes(text), false),
-         Kind::VariableRow},
+        {"prefixed on a whole-row text",
+         compose_group_prefixed({28, 1}, kNothing, bytes(text), false), Kind::VariableRow},
     };
     for (auto& c : cases) {
         ASSERT_FALSE(c.result.has_value()) << c.what;
@@ -115,7 +116,7 @@ TEST(ComposeGroupText, TruncationCutsToCapacityWithoutSplittingCharacters) {
 TEST(ComposeGroupPrefixed, DateTimeWithText) {
     auto fill = [](semantic::Builder& b) -> semantic::Result<void> {
         const std::pair<const char*, std::int64_t> fields[] = {
-            {"Year", 2024}, {"Month", 5}, {"DayOfMonth", 17}, {"DayOfWeek", 5},
+            {"Year", 2024},    {"Month", 5},    {"DayOfMonth", 17}, {"DayOfWeek", 5},
             {"HourOfDay", 12}, {"Minutes", 30}, {"Seconds", 0}};
         for (auto [name, value] : fields) {
             if (auto set = b.set_named(name, ScalarValue::of_integer(value)); !set) return set;
