@@ -1,10 +1,12 @@
 #include "knxip/tunnel.hpp"
 
+#include <algorithm>
 #include <array>
 #include <asio/buffer.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 #include <asio/this_coro.hpp>
 
@@ -104,6 +106,13 @@ std::expected<Buffer, KnxIpError> encode_disconnect_request(std::uint8_t channel
     return encode_knxnetip(core::service::kDisconnectRequest, body);
 }
 
+std::expected<Buffer, KnxIpError> encode_connection_state_request(std::uint8_t channel_id,
+                                                                  const Endpoint& control) {
+    Buffer body{channel_id, 0x00};
+    if (auto ok = append_hpai(body, control); !ok) return std::unexpected(ok.error());
+    return encode_knxnetip(core::service::kConnectionStateRequest, body);
+}
+
 namespace {
 
 MonitorItem monitor_item(Received<GroupEvent> got) {
@@ -138,9 +147,13 @@ std::optional<MonitorItem> TunnelMonitor::try_next() {
 // Shared between the client and its receive loop. The loop's socket operations are all started on
 // `strand`, so stopping it from there never races with them.
 struct TunnelClient::LoopControl {
-    explicit LoopControl(asio::strand<asio::any_io_executor> strand) : strand(std::move(strand)) {}
+    explicit LoopControl(asio::strand<asio::any_io_executor> strand)
+        : strand(strand), heartbeat_timer(strand) {}
     asio::strand<asio::any_io_executor> strand;
     std::atomic<bool> stop{false};
+    // The heartbeat's pause between requests, cancelled on the strand when the client goes.
+    asio::steady_timer heartbeat_timer;
+    std::atomic<bool> connection_lost{false};
 };
 
 namespace {
@@ -206,6 +219,56 @@ asio::awaitable<void> receive_loop(std::shared_ptr<asio::ip::udp::socket> socket
         // Only the control endpoint we connected to speaks for the gateway.
         if (sender != server) continue;
         handle_datagram(*socket, server, channel_id, out, Octets(buffer.data(), length));
+    }
+}
+
+struct HeartbeatSettings {
+    Clock::duration interval;
+    Clock::duration timeout;
+    unsigned attempts;
+};
+
+// Runs on the loop's strand. Holds only a receiver of the connection-state channel, so it sees
+// the channel close once the client and its receive loop are gone, and ends then at the latest.
+asio::awaitable<void> heartbeat_loop(std::shared_ptr<asio::ip::udp::socket> socket,
+                                     std::shared_ptr<TunnelClient::LoopControl> loop,
+                                     Endpoint server, Buffer request,
+                                     BroadcastReceiver<std::uint8_t> states,
+                                     HeartbeatSettings settings) {
+    using Kind = Received<std::uint8_t>::Kind;
+    unsigned missed = 0;
+    while (!loop->stop.load()) {
+        if (missed == 0) {
+            loop->heartbeat_timer.expires_at(deadline_after(settings.interval));
+            auto [ec] = co_await loop->heartbeat_timer.async_wait(use_nothrow);
+            (void)ec;
+            if (loop->stop.load()) co_return;
+        }
+        // Answers to earlier requests must not count for this one.
+        for (;;) {
+            auto stale = states.try_recv();
+            if (stale.kind == Kind::Closed) co_return;
+            if (stale.kind == Kind::Empty) break;
+        }
+        bool answered = false;
+        std::error_code send_error;
+        socket->send_to(asio::buffer(request), server, 0, send_error);
+        if (!send_error) {
+            const auto deadline = deadline_after(settings.timeout);
+            for (;;) {
+                auto got = co_await states.recv(deadline);
+                if (got.kind == Kind::Lagged) continue;
+                if (got.kind == Kind::Closed) co_return;
+                answered = got.kind == Kind::Value && *got.value == 0;
+                break;
+            }
+        }
+        if (loop->stop.load()) co_return;
+        missed = answered ? 0 : missed + 1;
+        if (missed >= settings.attempts) {
+            loop->connection_lost.store(true);
+            co_return;
+        }
     }
 }
 
@@ -289,6 +352,17 @@ asio::awaitable<std::expected<TunnelClient, KnxIpError>> TunnelClient::connect_o
         receive_loop(socket, std::move(stop), options.server_control_endpoint, response->channel_id,
                      LoopChannels{ack, group_events, connection_state, disconnect}),
         asio::detached);
+    if (options.heartbeat_interval > Clock::duration::zero()) {
+        auto heartbeat = encode_connection_state_request(response->channel_id, control);
+        if (!heartbeat) co_return Result(std::unexpect, heartbeat.error());
+        asio::co_spawn(
+            loop->strand,
+            heartbeat_loop(socket, loop, options.server_control_endpoint, std::move(*heartbeat),
+                           connection_state.subscribe(),
+                           HeartbeatSettings{options.heartbeat_interval, options.heartbeat_timeout,
+                                             std::max(options.heartbeat_attempts, 1u)}),
+            asio::detached);
+    }
 
     co_return TunnelClient(Runtime::current_context(), std::move(socket), std::move(loop),
                            std::move(events), options, control, *response, std::move(ack),
@@ -340,15 +414,21 @@ TunnelClient::~TunnelClient() {
     loop_->stop.store(true);
     // Cancelling on the loop's strand wakes its pending receive without racing it; if the runtime
     // is already shut down the loop never resumes and is released with the io_context.
-    asio::post(loop_->strand, [socket = socket_] {
+    asio::post(loop_->strand, [socket = socket_, loop = loop_] {
         std::error_code ignored;
         socket->cancel(ignored);
+        loop->heartbeat_timer.cancel();
     });
+}
+
+bool TunnelClient::connection_lost() const {
+    return loop_ && loop_->connection_lost.load();
 }
 
 asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::send_tunnelling_frame(
     core::CemiFrame frame) {
     using Result = std::expected<void, KnxIpError>;
+    if (connection_lost()) co_return Result(std::unexpect, KnxIpError::heartbeat_timeout());
     const std::uint8_t sequence = sequence_;
     auto datagram = encode_tunnelling_request(channel_id_, sequence, frame);
     if (!datagram) co_return Result(std::unexpect, datagram.error());
@@ -403,6 +483,7 @@ asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::group_read_reques
 
 asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::disconnect() const {
     using Result = std::expected<void, KnxIpError>;
+    if (connection_lost()) co_return Result(std::unexpect, KnxIpError::heartbeat_timeout());
     auto statuses = disconnect_.subscribe();
     const auto deadline = deadline_after(ack_timeout_);
     auto datagram = encode_disconnect_request(channel_id_, control_hpai_);

@@ -51,6 +51,14 @@ struct TunnelOptions {
     std::optional<Endpoint> data_endpoint;  // announced in the data HPAI; absent: bound address
     // Stored for the payload composition of writes; the tunnel itself does not use it.
     bool text_overflow = false;
+    // Keep-alive, since gateways drop a tunnel that stays silent for 120 s: a
+    // CONNECTIONSTATE_REQUEST every `heartbeat_interval` while the gateway answers; an unanswered
+    // one is repeated at once. After `heartbeat_attempts` requests in a row without a status-0
+    // answer within `heartbeat_timeout` each, the connection counts as lost. A zero interval sends
+    // none.
+    Clock::duration heartbeat_interval = std::chrono::seconds(60);
+    Clock::duration heartbeat_timeout = std::chrono::seconds(10);
+    unsigned heartbeat_attempts = 3;
 };
 
 struct ConnectResponse {
@@ -75,6 +83,8 @@ std::expected<core::Buffer, KnxIpError> encode_tunnelling_request(std::uint8_t c
                                                                   const core::CemiFrame& frame);
 std::expected<core::Buffer, KnxIpError> encode_disconnect_request(std::uint8_t channel_id,
                                                                   const Endpoint& control);
+std::expected<core::Buffer, KnxIpError> encode_connection_state_request(std::uint8_t channel_id,
+                                                                        const Endpoint& control);
 
 // One item of a monitor stream.
 struct MonitorItem {
@@ -123,7 +133,8 @@ class TunnelClient {
     ~TunnelClient();
 
     // Sends the frame once with the next sequence number and completes on the matching
-    // acknowledgement (AckTimeout otherwise). Exclusive use.
+    // acknowledgement (AckTimeout otherwise). Once the heartbeat has found the connection lost,
+    // this and every operation below fail at once with HeartbeatTimeout. Exclusive use.
     asio::awaitable<std::expected<void, KnxIpError>> send_tunnelling_frame(core::CemiFrame frame);
     // GroupValueWrite / GroupValueResponse of an already composed payload, from our individual
     // address. Exclusive use.
@@ -147,9 +158,13 @@ class TunnelClient {
     const Endpoint& server_control_endpoint() const { return server_; }
     // The sequence number the next send will use.
     std::uint8_t next_sequence() const { return sequence_; }
+    // Whether the heartbeat has given the connection up.
+    bool connection_lost() const;
+
+    // What the client shares with its background tasks (defined with them).
+    struct LoopControl;
 
   private:
-    struct LoopControl;
     using Socket = asio::ip::udp::socket;
 
     TunnelClient(std::shared_ptr<asio::io_context> context_keepalive,

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <future>
 #include <sstream>
 #include <string>
@@ -591,6 +592,125 @@ TEST_F(TunnelTest, DisconnectOutcomes) {
     }
 }
 
+// What the gateway heard: service type and the octets.
+std::uint16_t service_of(const Peer::Heard& heard) {
+    return heard.octets.size() >= 4
+               ? static_cast<std::uint16_t>(heard.octets[2] << 8 | heard.octets[3])
+               : 0;
+}
+
+TEST_F(TunnelTest, HeartbeatKeepsTheTunnelAliveAndGivesUpAfterUnansweredRequests) {
+    auto o = options(200ms);
+    o.heartbeat_interval = 100ms;
+    o.heartbeat_timeout = 150ms;
+    o.heartbeat_attempts = 3;
+    auto client = connected(o);
+    ASSERT_TRUE(client);
+    const std::string state_request = "06 10 02 07 00 10 15 00 08 01 00 00 00 00 ";
+
+    // Answered requests keep coming at the interval, and writes go on between them.
+    for (int round = 0; round < 3; ++round) {
+        auto request = gateway_.recv(1s);
+        ASSERT_TRUE(request) << round;
+        EXPECT_EQ(to_hex(request->octets), state_request + port_hex(request->from_port));
+        gateway_.send("06 10 02 08 00 08 15 00");
+    }
+    auto written = run_with(
+        client->group_value_write(GroupAddress::from_raw(0x0A03), GroupPayload::optimized(1)), [&] {
+            for (;;) {
+                auto heard = gateway_.recv(1s);
+                ASSERT_TRUE(heard);
+                if (service_of(*heard) == 0x0207) {
+                    gateway_.send("06 10 02 08 00 08 15 00");
+                    continue;
+                }
+                ASSERT_EQ(service_of(*heard), 0x0420);
+                gateway_.send("06 10 04 21 00 0A 04 15 00 00");
+                return;
+            }
+        });
+    ASSERT_TRUE(written) << written.error().display();
+    EXPECT_FALSE(client->connection_lost());
+
+    // A status other than 0 counts as unanswered, and so does silence; each miss is repeated
+    // at once, and the third in a row ends the heartbeat.
+    auto first = gateway_.recv(1s);
+    ASSERT_TRUE(first);
+    while (service_of(*first) != 0x0207) {
+        first = gateway_.recv(1s);
+        ASSERT_TRUE(first);
+    }
+    gateway_.send("06 10 02 08 00 08 15 21");
+    for (int repeat = 0; repeat < 2; ++repeat) {
+        auto again = gateway_.recv(1s);
+        ASSERT_TRUE(again) << repeat;
+        EXPECT_EQ(service_of(*again), 0x0207) << repeat;
+    }
+    EXPECT_FALSE(gateway_.recv(500ms)) << "a lost connection is not probed any further";
+    const auto give_up = Clock::now() + 2s;
+    while (!client->connection_lost() && Clock::now() < give_up) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(client->connection_lost());
+
+    // From then on every exchange fails at once, without a datagram and without its timeout.
+    const auto started = Clock::now();
+    auto write =
+        run(client->group_value_write(GroupAddress::from_raw(0x0A03), GroupPayload::optimized(0)));
+    auto read = run(client->group_read_request(GroupAddress::from_raw(0x0A03)));
+    auto disconnect = run(client->disconnect());
+    for (const auto* outcome : {&write, &read, &disconnect}) {
+        ASSERT_FALSE(*outcome);
+        EXPECT_EQ(outcome->error().kind(), Kind::HeartbeatTimeout);
+        EXPECT_EQ(outcome->error().display(), "tunnel heartbeat timed out");
+    }
+    EXPECT_LT(Clock::now() - started, 200ms) << "waited for an acknowledgement timeout";
+    EXPECT_FALSE(gateway_.recv(100ms));
+    EXPECT_EQ(client->next_sequence(), 1) << "a refused send must not use a sequence number";
+}
+
+// Each Python client owns a runtime and a client; neither may leave a thread, a socket or a task
+// behind when dropped, however often that happens.
+TEST_F(TunnelTest, DroppedClientsAndRuntimesLeaveNoThreadsOrSocketsBehind) {
+    auto count_entries = [](const char* directory) {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) {
+            ++n;
+        }
+        return n;
+    };
+    const std::size_t threads_before = count_entries("/proc/self/task");
+    const std::size_t fds_before = count_entries("/proc/self/fd");
+    for (int round = 0; round < 20; ++round) {
+        auto started = Runtime::start(2);
+        ASSERT_TRUE(started);
+        std::unique_ptr<Runtime> runtime = std::move(*started);
+        auto o = options();
+        o.heartbeat_interval = 20ms;  // a heartbeat pending when the client goes
+        auto pending = std::async(std::launch::async, [&] {
+            return runtime->block_on(TunnelClient::connect_with_options(o));
+        });
+        ASSERT_TRUE(gateway_.recv());
+        gateway_.send(connect_response(0x15));
+        auto client = pending.get();
+        ASSERT_TRUE(client) << client.error().display();
+        auto monitor = client->monitor();
+        if (round % 2) runtime.reset();  // the client outlives its runtime every other round
+        client = std::unexpected(KnxIpError::timeout());
+        runtime.reset();
+    }
+    const auto give_up = Clock::now() + 3s;
+    while ((count_entries("/proc/self/task") > threads_before ||
+            count_entries("/proc/self/fd") > fds_before) &&
+           Clock::now() < give_up) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(count_entries("/proc/self/task"), threads_before);
+    EXPECT_EQ(count_entries("/proc/self/fd"), fds_before);
+    // Nothing of the dropped clients is still probing the gateway.
+    while (gateway_.recv(50ms)) {
+    }
+    EXPECT_FALSE(gateway_.recv(200ms));
+}
+
 TEST_F(TunnelTest, DroppingTheClientStopsTheLoopAndEndsMonitors) {
     auto client = connected(options());
     ASSERT_TRUE(client);
@@ -650,7 +770,7 @@ TEST_F(TunnelTest, ReconnectExhaustionReportsAttemptCount) {
         std::size_t max_attempts;
         std::size_t attempts;
     };
-    for (auto c : {Case{0, 1}, Case{1, 1}, Case{3, 3}}) {
+    for (auto c : {Case{0, 1}, Case{1, 1}, Case{3, 3}, Case{4, 4}}) {
         auto o = options(100ms);
         o.reconnect = ReconnectPolicy{c.max_attempts, 5ms, 10ms};
         auto pending = start_connect(o);
