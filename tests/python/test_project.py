@@ -318,3 +318,178 @@ def test_interpreter_lock_is_released_while_importing(tmp_path):
     path = write_filled(tmp_path / "big.knxproj", [("0.xml", 16 * MiB)], tail=b'<Area Address="1"/>')
     # A busy machine may not schedule the worker within one import; a held lock never lets it in.
     assert any(worker_ran_during(lambda: load(path)) for _ in range(5))
+
+
+# An ETS 5 style export of a small house, as the archive holds it: master data, a manufacturer's
+# hardware, the project information, the installation, and two entries that are not XML. ETS
+# writes each device as a DeviceInstance with its number on the line; our importer reads the
+# Device element with the full individual address that is written beside it.
+ETS_HEADER = ('<?xml version="1.0" encoding="utf-8"?>\n'
+              '<KNX xmlns="http://knx.org/xml/project/21" CreatedBy="ETS5" ToolVersion="5.7.1093.38570">\n')
+
+ETS_MASTER = ETS_HEADER + """<MasterData Signature="bWFzdGVy" Version="0">
+  <DatapointTypes>
+    <DatapointType Id="DPT-1" Number="1" Name="1.xxx" Text="1-bit" SizeInBit="1">
+      <DatapointSubtypes><DatapointSubtype Id="DPST-1-1" Number="1" Name="DPT_Switch" Text="switch" Default="true"/></DatapointSubtypes>
+    </DatapointType>
+    <DatapointType Id="DPT-9" Number="9" Name="9.xxx" Text="2-byte float value" SizeInBit="16">
+      <DatapointSubtypes><DatapointSubtype Id="DPST-9-1" Number="1" Name="DPT_Value_Temp" Text="temperature (°C)" Default="true"/></DatapointSubtypes>
+    </DatapointType>
+  </DatapointTypes>
+  <MediumTypes><MediumType Id="MT-0" Number="0" Name="TP" Text="Twisted Pair"/></MediumTypes>
+  <Manufacturers><Manufacturer Id="M-0083" Name="Hersteller &amp; Söhne"/></Manufacturers>
+</MasterData>
+</KNX>
+"""
+
+ETS_HARDWARE = ETS_HEADER + """<ManufacturerData><Manufacturer RefId="M-0083"><Hardware>
+  <Hardware Id="M-0083_H-1" Name="Schaltaktor" SerialNumber="1" VersionNumber="1" BusCurrent="10">
+    <Products><Product Id="M-0083_H-1-1_P-1" Text="Schaltaktor 8fach" OrderNumber="SA-8" IsRailMounted="true"/></Products>
+    <Hardware2Programs><Hardware2Program Id="M-0083_H-1-1_HP-1" MediumTypes="MT-0"/></Hardware2Programs>
+  </Hardware>
+</Hardware></Manufacturer></ManufacturerData>
+</KNX>
+"""
+
+ETS_PROJECT = ETS_HEADER + """<Project Id="P-0A1B">
+  <ProjectInformation Name="Wohnhaus Müller – 日本" GroupAddressStyle="ThreeLevel" ProjectStart="2024-05-17T00:00:00" Guid="5c2a4f0e-8d7a-4a64-9b52-0d6f1b1a2c3d">
+    <HistoryEntries><HistoryEntry Date="2024-05-17T12:00:00" User="Planer" Text="Import &amp; Prüfung"/></HistoryEntries>
+  </ProjectInformation>
+</Project>
+</KNX>
+"""
+
+ETS_INSTALLATION = ETS_HEADER + """<Project Id="P-0A1B">
+  <Installations>
+    <Installation Name="" BCUKey="4294967295" DefaultLine="P-0A1B-0_L-2">
+      <!-- exported for the import test -->
+      <Topology>
+        <Area Id="P-0A1B-0_A-1" Name="Gebäude Nord" Address="1">
+          <Line Id="P-0A1B-0_L-1" Name="Bereichslinie" Address="0" MediumTypeRefId="MT-0">
+            <DeviceInstance Id="P-0A1B-0_DI-1" Name="IP-Router" ProductRefId="M-0083_H-1-1_P-1" Address="0"/>
+            <Device Address="1.0.0" Name="IP-Router"/>
+          </Line>
+          <Line Id="P-0A1B-0_L-2" Name="Erdgeschoß" Address="1" MediumTypeRefId="MT-0">
+            <Segment Id="P-0A1B-0_S-2" Number="0" MediumTypeRefId="MT-0">
+              <DeviceInstance Id="P-0A1B-0_DI-2" Name="Schaltaktor 8fach" ProductRefId="M-0083_H-1-1_P-1" Hardware2ProgramRefId="M-0083_H-1-1_HP-1" Address="1" SerialNumber="AIMAAAAA">
+                <ComObjectInstanceRefs><ComObjectInstanceRef RefId="O-0_R-1" Links="GA-4"/></ComObjectInstanceRefs>
+              </DeviceInstance>
+              <Device Address="1.1.1" Name="Schaltaktor 8fach"/>
+              <DeviceInstance Id="P-0A1B-0_DI-3" Name="Dimmaktor €" ProductRefId="M-0083_H-1-1_P-1" Address="2"/>
+              <Device Address="1.1.2" Name="Dimmaktor €"/>
+              <DeviceInstance Id="P-0A1B-0_DI-4" Name="Präsenzmelder" ProductRefId="M-0083_H-1-1_P-1" Address="7"/>
+              <Device Address="7" Name="Präsenzmelder"/>
+            </Segment>
+          </Line>
+          <Line Id="P-0A1B-0_L-3" Name="Obergeschoß" Address="2" MediumTypeRefId="MT-0"/>
+        </Area>
+        <Area Id="P-0A1B-0_A-2" Name="日本館" Address="2">
+          <Line Id="P-0A1B-0_L-4" Name="展示室" Address="1" MediumTypeRefId="MT-0">
+            <DeviceInstance Id="P-0A1B-0_DI-5" Name="Tom &amp; Jerry Taster" ProductRefId="M-0083_H-1-1_P-1" Address="10"/>
+            <Device Address="2.1.10" Name="Tom &amp; Jerry Taster"/>
+            <DeviceInstance Id="P-0A1B-0_DI-6" ProductRefId="M-0083_H-1-1_P-1" Address="11"/>
+            <Device Address="2.1.11"/>
+          </Line>
+        </Area>
+      </Topology>
+      <Locations>
+        <Space Id="P-0A1B-0_BP-1" Type="Building" Name="Haus">
+          <Space Id="P-0A1B-0_BP-2" Type="Room" Name="Küche">
+            <DeviceInstanceRef RefId="P-0A1B-0_DI-2"/>
+            <Function Id="P-0A1B-0_F-1" Type="SwitchableLight" Name="Licht"><GroupAddressRef Id="P-0A1B-0_F-1_GR-1" RefId="P-0A1B-0_GA-4" Role="SwitchOnOff" Name="Schalten"/></Function>
+          </Space>
+        </Space>
+      </Locations>
+      <GroupAddresses>
+        <GroupRanges>
+          <GroupRange Id="P-0A1B-0_GR-1" RangeStart="1" RangeEnd="2047" Name="Zentral">
+            <GroupRange Id="P-0A1B-0_GR-2" RangeStart="1" RangeEnd="255" Name="Alles">
+              <GroupAddress Id="P-0A1B-0_GA-1" Address="1" Name="Zentral Aus" DatapointType="DPST-1-1" Puid="11"/>
+            </GroupRange>
+            <GroupRange Id="P-0A1B-0_GR-3" RangeStart="256" RangeEnd="511" Name="Wetter">
+              <GroupAddress Id="P-0A1B-0_GA-2" Address="257" Name="Außentemperatur" DatapointType="DPST-9-1" Puid="12"/>
+              <GroupAddress Id="P-0A1B-0_GA-3" Address="258" Name="Windgeschwindigkeit" DatapointType="DPT-9" Puid="13"/>
+            </GroupRange>
+          </GroupRange>
+          <GroupRange Id="P-0A1B-0_GR-4" RangeStart="2048" RangeEnd="4095" Name="Erdgeschoß">
+            <GroupRange Id="P-0A1B-0_GR-5" RangeStart="2048" RangeEnd="2303" Name="Licht &amp; Schatten">
+              <GroupAddress Id="P-0A1B-0_GA-4" Address="2049" Name="Küche Decke &amp; Insel" DatapointType="DPST-1-1" Puid="14"/>
+              <GroupAddress Id="P-0A1B-0_GA-5" Address="2050" Name="Küche Dimmwert" DatapointType="DPST-5-1" Puid="15"/>
+              <GroupAddress Id="P-0A1B-0_GA-6" Address="2051" Name="Esszimmer Szene" Puid="16"/>
+            </GroupRange>
+            <GroupRange Id="P-0A1B-0_GR-6" RangeStart="2304" RangeEnd="2559" Name="Energie €">
+              <GroupAddress Id="P-0A1B-0_GA-7" Address="2304" Name="Zähler € Wirkenergie" DatapointType="DPST-13-10" Puid="17"/>
+              <GroupAddress Id="P-0A1B-0_GA-8" Address="2305" Name="Leistung" Dpt="14.056" Puid="18"/>
+            </GroupRange>
+          </GroupRange>
+          <GroupRange Id="P-0A1B-0_GR-7" RangeStart="4096" RangeEnd="6143" Name="日本 Showroom">
+            <GroupRange Id="P-0A1B-0_GR-8" RangeStart="5888" RangeEnd="6143" Name="照明">
+              <GroupAddress Id="P-0A1B-0_GA-9" Address="6143" Name="日本語の照明" DPT="DPT-1" Puid="19"/>
+            </GroupRange>
+          </GroupRange>
+          <GroupRange Id="P-0A1B-0_GR-9" RangeStart="63488" RangeEnd="65535" Name="Reserve">
+            <GroupRange Id="P-0A1B-0_GR-10" RangeStart="65280" RangeEnd="65535" Name="Reserve">
+              <GroupAddress Id="P-0A1B-0_GA-10" Address="65535" Name="Reserve 31/7/255" DatapointType="DPST-1-1" Puid="20"/>
+            </GroupRange>
+          </GroupRange>
+        </GroupRanges>
+      </GroupAddresses>
+    </Installation>
+  </Installations>
+</Project>
+</KNX>
+"""
+
+
+def test_ets_shaped_project_with_several_entries(tmp_path):
+    path = write_project(tmp_path / "Wohnhaus.knxproj", [
+        ("knx_master.xml", ETS_MASTER),
+        ("M-0083/Hardware.xml", ETS_HARDWARE),
+        ("P-0A1B/project.xml", ETS_PROJECT),
+        # Markup in an entry that is not XML must not be read.
+        ("P-0A1B/Baggages/Notiz.txt", '<GroupAddress Address="100" Name="nicht gelesen" DPT="x"/>'),
+        ("P-0A1B/0.xml", ETS_INSTALLATION),
+        ("P-0A1B.signature", b"\x00\x01signature"),
+    ])
+    # Raw addresses in three-level form: 257 is 0/1/1, 2049 is 1/0/1, 2304 is 1/1/0, 6143 is
+    # 2/7/255. Names and types stay as written, entities included. Group-address warnings of an
+    # entry come before its topology warnings, whatever the order in the document.
+    expected = {
+        "group_addresses": [
+            {"address": "0/0/1", "name": "Zentral Aus", "dpt": "DPST-1-1"},
+            {"address": "0/1/1", "name": "Außentemperatur", "dpt": "DPST-9-1"},
+            {"address": "0/1/2", "name": "Windgeschwindigkeit", "dpt": "DPT-9"},
+            {"address": "1/0/1", "name": "Küche Decke &amp; Insel", "dpt": "DPST-1-1"},
+            {"address": "1/0/2", "name": "Küche Dimmwert", "dpt": "DPST-5-1"},
+            {"address": "1/0/3", "name": "Esszimmer Szene", "dpt": None},
+            {"address": "1/1/0", "name": "Zähler € Wirkenergie", "dpt": "DPST-13-10"},
+            {"address": "1/1/1", "name": "Leistung", "dpt": "14.056"},
+            {"address": "2/7/255", "name": "日本語の照明", "dpt": "DPT-1"},
+            {"address": "31/7/255", "name": "Reserve 31/7/255", "dpt": "DPST-1-1"},
+        ],
+        "topology": [
+            {"address": 1, "name": "Gebäude Nord", "lines": [
+                {"address": 0, "name": "Bereichslinie", "devices": [
+                    {"address": "1.0.0", "name": "IP-Router"}]},
+                {"address": 1, "name": "Erdgeschoß", "devices": [
+                    {"address": "1.1.1", "name": "Schaltaktor 8fach"},
+                    {"address": "1.1.2", "name": "Dimmaktor €"}]},
+                {"address": 2, "name": "Obergeschoß", "devices": []},
+            ]},
+            {"address": 2, "name": "日本館", "lines": [
+                {"address": 1, "name": "展示室", "devices": [
+                    {"address": "2.1.10", "name": "Tom &amp; Jerry Taster"},
+                    {"address": "2.1.11", "name": None}]},
+            ]},
+        ],
+        "warnings": [
+            {"type": "missing_dpt_metadata", "address": "1/0/3"},
+            {"type": "invalid_individual_address", "value": "7"},
+        ],
+    }
+    text = load(path)
+    parsed = json.loads(text)
+    assert parsed == expected
+    # Member order too: both sides keep their order through the dump.
+    assert json.dumps(parsed, ensure_ascii=False) == json.dumps(expected, ensure_ascii=False)
+    assert "\n" not in text and ": " not in text and ", " not in text
