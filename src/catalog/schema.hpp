@@ -219,6 +219,14 @@ class RowProofs {
     void record(const Row& row) noexcept {
         if (auto index = table_index(row)) proven_[*index].store(true, std::memory_order_relaxed);
     }
+    // `check(row)`, unless it has already passed for this table row; remembers a pass.
+    template <class Check>
+    auto prove(const Row& row, Check&& check) -> decltype(check(row)) {
+        if (holds(row)) return {};
+        auto checked = check(row);
+        if (checked) record(row);
+        return checked;
+    }
 
     // Room for every row of the table (checked where the table is defined).
     static constexpr std::size_t kCapacity = 512;

@@ -349,10 +349,7 @@ Result<void> prove_row_form(const Row& row) {
 
 Result<void> check_row_form(const Row& row) {
     static constinit catalog::RowProofs proven;
-    if (proven.holds(row)) return {};
-    auto checked = prove_row_form(row);
-    if (checked) proven.record(row);
-    return checked;
+    return proven.prove(row, prove_row_form);
 }
 
 // ---- Repeat ----

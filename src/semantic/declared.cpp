@@ -164,10 +164,7 @@ Result<void> prove_declared_work(const Row& row) {
 
 Result<void> check_declared_work(const Row& row) {
     static constinit catalog::RowProofs proven;
-    if (proven.holds(row)) return {};
-    auto checked = prove_declared_work(row);
-    if (checked) proven.record(row);
-    return checked;
+    return proven.prove(row, prove_declared_work);
 }
 
 Result<void> check_declared_references(const Row& row) {
