@@ -3,13 +3,13 @@
 import json
 import os
 import pathlib
-import shutil
 import subprocess
 import sys
 
 import pytest
 
 import _tavrel
+from namespaces import private_namespace_command
 import peers
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -66,18 +66,8 @@ def test_knxd_without_discovery_is_not_found():
 
 
 def namespace_command() -> list[str]:
-    """A private user and network namespace whose loopback carries multicast, and a private PID
-    namespace so that nothing started in it outlives the test."""
-    unshare, ip = shutil.which("unshare"), shutil.which("ip")
-    if unshare is None or ip is None:
-        pytest.skip("needs unshare (util-linux) and ip (iproute2)")
-    command = [unshare, "--user", "--map-root-user", "--net", "--pid", "--fork", "--kill-child"]
-    probe = subprocess.run([*command, "true"], capture_output=True, timeout=10)
-    if probe.returncode != 0:
-        pytest.skip(f"cannot create a private network namespace: {probe.stderr.decode().strip()}")
-    setup = (f"{ip} link set lo up && {ip} route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
-             'exec "$0" "$@"')
-    return [*command, "sh", "-c", setup]
+    """A namespace whose loopback carries multicast."""
+    return private_namespace_command("224.0.0.0/4 dev lo src 127.0.0.1")
 
 
 def family_view(service_families: list) -> dict:

@@ -4,7 +4,6 @@ every accepted option shows in what the call then does."""
 import json
 import os
 import pathlib
-import shutil
 import socket
 import struct
 import subprocess
@@ -14,6 +13,7 @@ import time
 import pytest
 
 import _tavrel
+from namespaces import private_namespace_command
 from conftest import free_udp_port
 
 tunnel = _tavrel.NativeTunnelClient.connect
@@ -401,19 +401,9 @@ def test_discovery_options_accepted(options, seconds, hpai_address, refused):
 
 
 def namespace_with_broadcast() -> list:
-    """A fresh user and network namespace whose loopback carries the limited broadcast address,
-    so that a search to 255.255.255.255 stays inside it."""
-    unshare, ip = shutil.which("unshare"), shutil.which("ip")
-    if unshare is None or ip is None:
-        pytest.skip("needs unshare (util-linux) and ip (iproute2)")
-    command = [unshare, "--user", "--map-root-user", "--net", "--pid", "--fork", "--kill-child"]
-    probe = subprocess.run([*command, "true"], capture_output=True, timeout=10)
-    if probe.returncode != 0:
-        pytest.skip(f"cannot create a private network namespace: {probe.stderr.decode().strip()}")
-    setup = (f"{ip} link set lo up && "
-             f"{ip} route add broadcast 255.255.255.255 dev lo table local src 127.0.0.1 && "
-             'exec "$0" "$@"')
-    return [*command, "sh", "-c", setup]
+    """A namespace whose loopback carries the limited broadcast address, so that a search to
+    255.255.255.255 stays inside it."""
+    return private_namespace_command("broadcast 255.255.255.255 dev lo table local src 127.0.0.1")
 
 
 def test_discovery_with_an_empty_object_searches_the_broadcast_address_for_three_seconds():
