@@ -457,22 +457,24 @@ asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::send_tunnelling_f
     }
 }
 
+asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::send_built(
+    std::expected<core::CemiFrame, core::KnxError> frame) {
+    if (!frame) {
+        co_return std::expected<void, KnxIpError>(std::unexpect, KnxIpError::core(frame.error()));
+    }
+    co_return co_await send_tunnelling_frame(std::move(*frame));
+}
+
 asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::group_value_write(
     core::GroupAddress destination, core::GroupPayload payload) {
-    auto frame =
-        core::CemiFrame::group_value_write(individual_address_, destination, std::move(payload));
-    if (!frame)
-        co_return std::expected<void, KnxIpError>(std::unexpect, KnxIpError::core(frame.error()));
-    co_return co_await send_tunnelling_frame(std::move(*frame));
+    return send_built(
+        core::CemiFrame::group_value_write(individual_address_, destination, std::move(payload)));
 }
 
 asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::group_value_response(
     core::GroupAddress destination, core::GroupPayload payload) {
-    auto frame =
-        core::CemiFrame::group_value_response(individual_address_, destination, std::move(payload));
-    if (!frame)
-        co_return std::expected<void, KnxIpError>(std::unexpect, KnxIpError::core(frame.error()));
-    co_return co_await send_tunnelling_frame(std::move(*frame));
+    return send_built(core::CemiFrame::group_value_response(individual_address_, destination,
+                                                            std::move(payload)));
 }
 
 asio::awaitable<std::expected<void, KnxIpError>> TunnelClient::group_read_request(

@@ -165,6 +165,10 @@ class TunnelClient {
     struct LoopControl;
 
   private:
+    // Sends a frame just built, or reports why it could not be built. Exclusive use.
+    asio::awaitable<std::expected<void, KnxIpError>> send_built(
+        std::expected<core::CemiFrame, core::KnxError> frame);
+
     using Socket = asio::ip::udp::socket;
 
     TunnelClient(std::shared_ptr<asio::io_context> context_keepalive,

@@ -71,7 +71,7 @@ PyObject* raise_failure(const Failure& failure) {
     return to_py_runtime_error(failure.message);
 }
 
-int add_client_type(PyObject* module, PyType_Spec* spec, const char* name) {
+int add_client_type(PyObject* module, PyType_Spec* spec, const char* name, PyTypeObject*& out) {
     PyRef type(PyType_FromSpec(spec));
     if (!type) return -1;
     // The dotted spec name gives the type its __module__ (a dotless one leaves it without, which
@@ -79,7 +79,10 @@ int add_client_type(PyObject* module, PyType_Spec* spec, const char* name) {
     PyRef short_name(PyUnicode_FromString(name));
     if (!short_name) return -1;
     if (PyObject_SetAttrString(type.get(), "__name__", short_name.get()) < 0) return -1;
-    return PyModule_AddObjectRef(module, name, type.get());
+    if (PyModule_AddObjectRef(module, name, type.get()) < 0) return -1;
+    // Kept for the life of the process, as the module keeps the type itself.
+    out = reinterpret_cast<PyTypeObject*>(type.release());
+    return 0;
 }
 
 }  // namespace tavrel::python

@@ -96,7 +96,8 @@ inline constexpr std::string_view kMonitorTimeout = "monitor timeout: no telegra
 // A timeout_ms argument: int in 0..2^64-1. False with TypeError or OverflowError set.
 bool timeout_argument(PyObject* value, const char* function, unsigned long long& out);
 
-// Builds a heap type from `spec`, sets its __module__ to "_tavrel" and adds it to the module.
-int add_client_type(PyObject* module, PyType_Spec* spec, const char* name);
+// Builds a heap type from `spec`, sets its __module__ to "_tavrel", adds it to the module and
+// hands it to `out` (a strong reference).
+int add_client_type(PyObject* module, PyType_Spec* spec, const char* name, PyTypeObject*& out);
 
 }  // namespace tavrel::python

@@ -196,11 +196,7 @@ PyType_Spec kSpec = {
 }  // namespace
 
 int add_route_client_class(PyObject* module) {
-    if (add_client_type(module, &kSpec, "NativeRouteClient") < 0) return -1;
-    PyObject* type = PyObject_GetAttrString(module, "NativeRouteClient");
-    if (type == nullptr) return -1;
-    g_route_type = reinterpret_cast<PyTypeObject*>(type);
-    return 0;
+    return add_client_type(module, &kSpec, "NativeRouteClient", g_route_type);
 }
 
 }  // namespace tavrel::python

@@ -222,11 +222,7 @@ PyType_Spec kSpec = {
 }  // namespace
 
 int add_tunnel_client_class(PyObject* module) {
-    if (add_client_type(module, &kSpec, "NativeTunnelClient") < 0) return -1;
-    PyObject* type = PyObject_GetAttrString(module, "NativeTunnelClient");
-    if (type == nullptr) return -1;
-    g_tunnel_type = reinterpret_cast<PyTypeObject*>(type);  // the module keeps it alive too
-    return 0;
+    return add_client_type(module, &kSpec, "NativeTunnelClient", g_tunnel_type);
 }
 
 }  // namespace tavrel::python
