@@ -91,17 +91,10 @@ class FaultGateway:
             to = self.latest_client()[1]
         self.socket.sendto(datagram, to)
 
-    def push_group_write(self, destination: str, value: int, source: str = "1.1.5") -> int:
-        """A TUNNELLING_REQUEST carrying an indicated GroupValueWrite to the latest client.
-
-        Returns the sequence number it was sent with."""
-        channel, address = self.latest_client()
-        with self.lock:
-            sequence = self.sequence[channel]
-            self.sequence[channel] = (sequence + 1) & 0xFF
-        body = bytes([0x04, channel, sequence, 0x00]) + group_write_cemi(source, destination, value)
-        self.socket.sendto(frame(TUNNELLING_REQUEST, body), address)
-        return sequence
+    def push_group_write(self, destination: str, value: int, source: str = "1.1.5") -> None:
+        """A TUNNELLING_REQUEST carrying an indicated GroupValueWrite to the latest client."""
+        _, address, _, datagram = self._next_group_write(destination, value, source)
+        self.socket.sendto(datagram, address)
 
     def push_group_write_acknowledged(self, destination: str, value: int, timeout: float = 3.0) -> bool:
         """Push a GroupValueWrite and wait for the client's acknowledgement of it.
@@ -110,18 +103,23 @@ class FaultGateway:
         and repeats an unanswered one, this keeps a flood from outrunning the client's socket
         buffer: the kernel drops what does not fit, and a test that counts deliveries would then
         be measuring the scheduler rather than the client."""
+        channel, address, sequence, datagram = self._next_group_write(destination, value, "1.1.5")
+        with self.lock:
+            seen = self.acks_from_client.count((channel, sequence))
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            self.socket.sendto(datagram, address)
+            if self.wait_for(lambda: self.acks_from_client.count((channel, sequence)) > seen, 1.0):
+                return True
+        return False
+
+    def _next_group_write(self, destination: str, value: int, source: str):
         channel, address = self.latest_client()
         with self.lock:
             sequence = self.sequence[channel]
             self.sequence[channel] = (sequence + 1) & 0xFF
-            seen = self.acks_from_client.count((channel, sequence))
-        body = bytes([0x04, channel, sequence, 0x00]) + group_write_cemi("1.1.5", destination, value)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            self.socket.sendto(frame(TUNNELLING_REQUEST, body), address)
-            if self.wait_for(lambda: self.acks_from_client.count((channel, sequence)) > seen, 1.0):
-                return True
-        return False
+        body = bytes([0x04, channel, sequence, 0x00]) + group_write_cemi(source, destination, value)
+        return channel, address, sequence, frame(TUNNELLING_REQUEST, body)
 
     def services(self):
         with self.lock:
